@@ -1,0 +1,132 @@
+#include "paramfile.h"
+
+#include <QBuffer>
+#include <QDataStream>
+#include <QFile>
+#include <QSaveFile>
+
+namespace {
+
+// Pinned so that a library upgrade can never change a stored byte.
+constexpr QDataStream::Version StreamVersion = QDataStream::Qt_4_8;
+
+// Variant type ids as stored in the files.
+constexpr quint32 TypeInt = 2;
+constexpr quint32 TypeString = 10;
+
+void prepare(QDataStream &stream)
+{
+    stream.setVersion(StreamVersion);
+    stream.setByteOrder(QDataStream::BigEndian);
+}
+
+bool readValue(QDataStream &stream, QVariant *value)
+{
+    quint32 type = 0;
+    quint8 isNull = 0;
+    stream >> type >> isNull;
+    if (type == TypeInt) {
+        qint32 number = 0;
+        stream >> number;
+        *value = QVariant(int(number));
+    } else if (type == TypeString) {
+        QString text;
+        stream >> text;
+        *value = QVariant(text);
+    } else {
+        // The program stores nothing else; anything else means the file is damaged.
+        stream.setStatus(QDataStream::ReadCorruptData);
+    }
+    return stream.status() == QDataStream::Ok;
+}
+
+} // namespace
+
+namespace ParamFile {
+
+QByteArray encode(const QMap<int, QVariant> &params, const QList<QString> &strings)
+{
+    QByteArray bytes;
+    QDataStream stream(&bytes, QIODevice::WriteOnly);
+    prepare(stream);
+
+    stream << quint32(params.size());
+    for (auto it = params.constEnd(); it != params.constBegin();) {
+        --it;
+        stream << qint32(it.key());
+        if (it.value().typeId() == QMetaType::Int)
+            stream << TypeInt << quint8(0) << qint32(it.value().toInt());
+        else
+            stream << TypeString << quint8(0) << it.value().toString();
+    }
+
+    stream << quint32(strings.size());
+    for (const QString &text : strings)
+        stream << text;
+    return bytes;
+}
+
+Contents decode(QIODevice *device)
+{
+    Contents contents;
+    QDataStream stream(device);
+    prepare(stream);
+
+    quint32 count = 0;
+    stream >> count;
+    for (quint32 i = 0; i < count && stream.status() == QDataStream::Ok; ++i) {
+        qint32 id = 0;
+        QVariant value;
+        stream >> id;
+        if (readValue(stream, &value))
+            contents.params.insert(id, value);
+    }
+    if (stream.status() != QDataStream::Ok) {
+        contents.params.clear();
+        return contents;
+    }
+
+    stream >> count;
+    for (quint32 i = 0; i < count && !stream.atEnd(); ++i) {
+        QString text;
+        stream >> text;
+        if (stream.status() != QDataStream::Ok)
+            break;
+        contents.strings.append(text);
+    }
+    return contents;
+}
+
+Contents decode(const QByteArray &bytes)
+{
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    return decode(&buffer);
+}
+
+bool read(const QString &path, Contents *contents)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    *contents = decode(&file);
+    return true;
+}
+
+bool write(const QString &path, const QMap<int, QVariant> &params, const QList<QString> &strings)
+{
+    const QByteArray bytes = encode(params, strings);
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    // The settings hold passwords.
+    if (!file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)
+        || file.write(bytes) != bytes.size()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
+}
+
+} // namespace ParamFile

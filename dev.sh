@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# One entry point for a fresh Debian 12 machine:
+#   ./dev.sh run    install what the build needs, build, start the window program
+#   ./dev.sh test   install what the build needs, build, run the whole test suite
+#   ./dev.sh build  build only (no package install)
+set -euo pipefail
+cd "$(dirname "$0")"
+
+BUILD_DIR=${BUILD_DIR:-build}
+PACKAGES=(
+    cmake ninja-build g++ pkg-config
+    qt6-base-dev qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
+    dbus dbus-x11 xvfb xauth
+)
+
+as_root() {
+    if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+deps() {
+    as_root apt-get update
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${PACKAGES[@]}"
+}
+
+build() {
+    cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    cmake --build "$BUILD_DIR" --parallel
+}
+
+case "${1:-}" in
+run)
+    deps
+    build
+    shift
+    if [ -n "${DBUS_SESSION_BUS_ADDRESS:-}" ]; then
+        exec "$BUILD_DIR/bin/TarnwickWebServer" "$@"
+    else
+        exec dbus-run-session -- "$BUILD_DIR/bin/TarnwickWebServer" "$@"
+    fi
+    ;;
+test)
+    deps
+    build
+    cd "$BUILD_DIR"
+    ctest --output-on-failure --parallel 2
+    ;;
+build)
+    build
+    ;;
+*)
+    echo "usage: $0 run|test|build" >&2
+    exit 2
+    ;;
+esac

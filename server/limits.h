@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QtGlobal>
+
+// Every bound of the server, named once.
+namespace Limits {
+
+// How long a connection may take to deliver its request head, whatever its pace.
+constexpr int RequestWaitMs = 30000;
+// How long a send may wait for the browser to take a block.
+constexpr int SendWaitMs = 30000;
+// Silence that ends an upload.
+constexpr int UploadSilenceMs = 10000;
+// How long closing a connection may wait for the browser to hang up.
+constexpr int DisconnectWaitMs = 10000;
+
+// The accounting block: totals grow, and the data limit is checked, per block of this size.
+constexpr qint64 BlockSize = 1024;
+
+// Request head bounds; a request beyond them is closed without an answer.
+constexpr int MaxHeadLine = 8 * 1024;
+constexpr int MaxHeadSize = 64 * 1024;
+// The login form is small; a larger form body is not read.
+constexpr qint64 MaxFormBody = 64 * 1024;
+
+// Browser sessions: the expiry sweep period and how many are kept at most.
+constexpr int SessionSweepMs = 60000;
+constexpr int MaxSessions = 10000;
+
+} // namespace Limits

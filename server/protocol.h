@@ -1,0 +1,45 @@
+#pragma once
+
+// Every protocol text the server writes or matches, defined once.
+namespace Http {
+
+constexpr char Version[] = "HTTP/1.1 ";
+constexpr char Crlf[] = "\r\n";
+
+// Status lines, the text after the version. Success is 202 throughout.
+constexpr char StatusOk[] = "202 OK";
+constexpr char StatusUnauthorized[] = "401 Authorization Required";
+constexpr char StatusNotFound[] = "404 Not Found";
+constexpr char StatusServerError[] = "500 Internal Server Error";
+constexpr char StatusCantRead[] = "501 Can't read file";
+constexpr char StatusUnavailable[] = "503 Service Unavailable";
+
+// Response header lines and their prefixes.
+constexpr char ServerLine[] = "Server: TarnwickServer_1";
+constexpr char ContentLengthPrefix[] = "Content-Length: ";
+constexpr char ContentTypePrefix[] = "Content-Type: ";
+constexpr char SetCookiePrefix[] = "Set-Cookie: ";
+constexpr char ConnectionClose[] = "Connection: close";
+constexpr char BasicChallenge[] = "WWW-Authenticate: Basic realm=\"Private Area\"";
+constexpr char AttachmentPrefix[] = "Content-Disposition: attachment; filename=";
+
+// The value written in the "Server" line and the "User-Agent" of outgoing requests.
+constexpr char ProductName[] = "TarnwickServer_1";
+
+// The browser session cookie.
+constexpr char SessionCookie[] = "SessionId";
+
+// Content types of the server's own pages.
+constexpr char TypeHtml[] = "text/html";
+constexpr char TypeHtmlUtf8[] = "text/html; charset=UTF-8";
+
+// Request paths with a meaning of their own.
+constexpr char PathRoot[] = "/";
+constexpr char PathLogin[] = "/login";
+constexpr char PathUpload[] = "/upload";
+constexpr char FaviconSuffix[] = "/favicon.ico";
+
+// The form field of the login page.
+constexpr char PasswordField[] = "password";
+
+} // namespace Http

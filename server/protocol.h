@@ -23,6 +23,21 @@ constexpr char ConnectionClose[] = "Connection: close";
 constexpr char BasicChallenge[] = "WWW-Authenticate: Basic realm=\"Private Area\"";
 constexpr char AttachmentPrefix[] = "Content-Disposition: attachment; filename=";
 
+// Request methods the server answers; any other is left unanswered.
+constexpr char MethodGet[] = "GET";
+constexpr char MethodPost[] = "POST";
+// The request line ends with this prefix and a version such as "1.1".
+constexpr char VersionPrefix[] = "HTTP/";
+
+// Request header names the server reads, compared without regard to letter case.
+constexpr char HeaderContentLength[] = "Content-Length";
+constexpr char HeaderContentType[] = "Content-Type";
+constexpr char HeaderCookie[] = "Cookie";
+constexpr char HeaderAuthorization[] = "Authorization";
+constexpr char HeaderTransferEncoding[] = "Transfer-Encoding";
+// The one authorization scheme understood, compared without regard to letter case.
+constexpr char SchemeBasic[] = "Basic";
+
 // The value written in the "Server" line and the "User-Agent" of outgoing requests.
 constexpr char ProductName[] = "TarnwickServer_1";
 

@@ -22,6 +22,8 @@ constexpr char SetCookiePrefix[] = "Set-Cookie: ";
 constexpr char ConnectionClose[] = "Connection: close";
 constexpr char BasicChallenge[] = "WWW-Authenticate: Basic realm=\"Private Area\"";
 constexpr char AttachmentPrefix[] = "Content-Disposition: attachment; filename=";
+// Follows the plain file name so that browsers save any name, also outside Latin-1, as it is.
+constexpr char AttachmentUtf8Name[] = "; filename*=UTF-8''";
 
 // Request methods the server answers; any other is left unanswered.
 constexpr char MethodGet[] = "GET";

@@ -22,6 +22,23 @@ constexpr char SetCookiePrefix[] = "Set-Cookie: ";
 constexpr char ConnectionClose[] = "Connection: close";
 constexpr char BasicChallenge[] = "WWW-Authenticate: Basic realm=\"Private Area\"";
 constexpr char AttachmentPrefix[] = "Content-Disposition: attachment; filename=";
+// Follows the plain file name so that browsers save any name, also outside Latin-1, as it is.
+constexpr char AttachmentUtf8Name[] = "; filename*=UTF-8''";
+
+// Request methods the server answers; any other is left unanswered.
+constexpr char MethodGet[] = "GET";
+constexpr char MethodPost[] = "POST";
+// The request line ends with this prefix and a version such as "1.1".
+constexpr char VersionPrefix[] = "HTTP/";
+
+// Request header names the server reads, compared without regard to letter case.
+constexpr char HeaderContentLength[] = "Content-Length";
+constexpr char HeaderContentType[] = "Content-Type";
+constexpr char HeaderCookie[] = "Cookie";
+constexpr char HeaderAuthorization[] = "Authorization";
+constexpr char HeaderTransferEncoding[] = "Transfer-Encoding";
+// The one authorization scheme understood, compared without regard to letter case.
+constexpr char SchemeBasic[] = "Basic";
 
 // The value written in the "Server" line and the "User-Agent" of outgoing requests.
 constexpr char ProductName[] = "TarnwickServer_1";

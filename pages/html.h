@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// Text placed into the server's HTML pages.
+namespace Html {
+
+// \a text as UTF-8 with & < > " ' written as entities, safe in element text and in
+// quoted attribute values.
+QByteArray escape(const QString &text);
+
+// The same for text already in UTF-8.
+QByteArray escapeUtf8(const QByteArray &utf8);
+
+// The same for the pages sent without a charset: Latin-1, "?" for other characters.
+QByteArray escapeLatin1(const QString &text);
+
+// The body of the not-found page, naming the request path and the file looked for;
+// both are escaped, since the path comes from the request.
+QByteArray notFoundPage(const QString &requestPath, const QString &filePath);
+
+} // namespace Html

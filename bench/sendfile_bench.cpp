@@ -4,6 +4,7 @@
 //   sendfile_bench [size in MiB, default 1024] [parallel downloads, default 4]
 
 #include "server/tarnwicksocket.h"
+#include "support/loopback.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -12,8 +13,6 @@
 #include <QTemporaryDir>
 #include <QThread>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -42,24 +41,6 @@ bool generate(const QString &path, qint64 size)
     return true;
 }
 
-// A connected loopback pair: the server end and the reader's end.
-bool connectPair(int *server, int *reader)
-{
-    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    const auto any = reinterpret_cast<sockaddr *>(&address);
-    bool ok = ::bind(listener, any, sizeof address) == 0 && ::listen(listener, 1) == 0
-        && ::getsockname(listener, any, &length) == 0;
-    *reader = ok ? ::socket(AF_INET, SOCK_STREAM, 0) : -1;
-    ok = ok && ::connect(*reader, any, sizeof address) == 0;
-    *server = ok ? ::accept(listener, nullptr, nullptr) : -1;
-    ::close(listener);
-    return ok && *server >= 0;
-}
-
 // Runs downloads at once; returns the bytes all readers got and the seconds it took.
 qint64 run(const QString &path, int downloads, double *seconds)
 {
@@ -71,7 +52,7 @@ qint64 run(const QString &path, int downloads, double *seconds)
     for (int i = 0; i < downloads; ++i) {
         int server = -1;
         int reader = -1;
-        if (!connectPair(&server, &reader))
+        if (!connectLoopback(&server, &reader))
             return 0;
         senders.emplace_back(QThread::create([server, path] {
             TarnwickSocket socket;

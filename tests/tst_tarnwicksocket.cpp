@@ -1,5 +1,5 @@
-#include "server/limits.h"
 #include "server/tarnwicksocket.h"
+#include "support/loopback.h"
 
 #include <QCryptographicHash>
 #include <QRandomGenerator>
@@ -8,11 +8,7 @@
 #include <QTranslator>
 #include <QtTest>
 
-#include <arpa/inet.h>
 #include <csignal>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <limits>
@@ -28,30 +24,12 @@ constexpr qint64 MiB = 1024 * 1024;
 constexpr int PromptEndMs = 10000;
 constexpr int WaitMs = 5000;
 
-// Accepts one loopback connection; server is the accepted end, browser the connecting one.
-bool connectPair(int *server, int *browser)
-{
-    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    const auto any = reinterpret_cast<sockaddr *>(&address);
-    bool ok = ::bind(listener, any, sizeof address) == 0 && ::listen(listener, 1) == 0
-        && ::getsockname(listener, any, &length) == 0;
-    *browser = ok ? ::socket(AF_INET, SOCK_STREAM, 0) : -1;
-    ok = ok && ::connect(*browser, any, sizeof address) == 0;
-    *server = ok ? ::accept(listener, nullptr, nullptr) : -1;
-    ::close(listener);
-    return ok && *server >= 0;
-}
-
 // The browser end of a loopback connection: a plain blocking socket that sends raw bytes
 // and collects what arrives, on a thread of its own when the server end blocks.
 class Browser
 {
 public:
-    Browser() { m_ok = connectPair(&m_serverFd, &m_fd); }
+    Browser() { m_ok = connectLoopback(&m_serverFd, &m_fd); }
     ~Browser()
     {
         if (m_reader.joinable()) {
@@ -222,11 +200,13 @@ public:
 
 enum class Op { WriteText, WriteData, WriteArray, WriteLineText, WriteLineArray, WriteTranslated, SentBytes };
 enum class ReadOp { Read, ReadInto, ReadLine, ReceivedBytes };
+enum class Interruption { StopFlag, ShutdownBoth, ShutdownSending, HangUp, ShrinkFile };
 
 } // namespace
 
 Q_DECLARE_METATYPE(Op)
 Q_DECLARE_METATYPE(ReadOp)
+Q_DECLARE_METATYPE(Interruption)
 
 class tst_TarnwickSocket : public QObject
 {
@@ -251,11 +231,8 @@ private Q_SLOTS:
     void sendFileEndsAtTheBlockThatReachesTheLimit();
     void largeFileArrivesIntact();
     void fileWithoutDescriptorArrivesIntact();
-    void stopEndsAStalledSendFile();
-    void shutdownEndsAStalledSendFile();
-    void shutdownOfTheSendingSideEndsSendFile();
-    void browserHangingUpEndsSendFile();
-    void shrinkingFileEndsSendFile();
+    void interruptedSendFileEnds_data();
+    void interruptedSendFileEnds();
 
     void saveFileStoresTheBody_data();
     void saveFileStoresTheBody();
@@ -670,103 +647,70 @@ void tst_TarnwickSocket::fileWithoutDescriptorArrivesIntact()
     QCOMPARE(TarnwickSocket::Sent.load(), qint64(content.size()));
 }
 
-void tst_TarnwickSocket::stopEndsAStalledSendFile()
+void tst_TarnwickSocket::interruptedSendFileEnds_data()
 {
-    const QString path = dir.filePath(QStringLiteral("stalled.bin"));
-    QVERIFY(writeFile(path, randomBytes(64 * MiB)));
-    Browser browser;
-    QVERIFY(browser.isConnected());
-    SendJob job(browser.serverFd(), path);
-    job.start();
-    // The browser reads nothing; the socket's buffers fill and the transfer waits.
-    QTRY_VERIFY(TarnwickSocket::Sent > SendJob::HeadSize);
-    QTest::qWait(200);
+    QTest::addColumn<Interruption>("interruption");
+    QTest::addColumn<bool>("browserReads");
 
-    TarnwickSocket::Stop();
-    QVERIFY(job.wait(PromptEndMs));
-    QVERIFY(job.fileWasClosed());
-    QVERIFY(TarnwickSocket::Sent < SendJob::HeadSize + 64 * MiB);
-}
-
-void tst_TarnwickSocket::shutdownEndsAStalledSendFile()
-{
-    const QString path = dir.filePath(QStringLiteral("stalled.bin"));
-    QVERIFY(writeFile(path, randomBytes(64 * MiB)));
-    Browser browser;
-    QVERIFY(browser.isConnected());
-    SendJob job(browser.serverFd(), path);
-    job.start();
-    QTRY_VERIFY(TarnwickSocket::Sent > SendJob::HeadSize);
-    QTest::qWait(200);
-
-    // Another thread cuts the connection under the waiting transfer.
-    QCOMPARE(::shutdown(browser.serverFd(), SHUT_RDWR), 0);
-    QVERIFY(job.wait(PromptEndMs));
-    QVERIFY(job.fileWasClosed());
-    QVERIFY(!TarnwickSocket::isStopped());
-}
-
-void tst_TarnwickSocket::shutdownOfTheSendingSideEndsSendFile()
-{
-    const QString path = dir.filePath(QStringLiteral("running.bin"));
-    QVERIFY(writeFile(path, randomBytes(256 * MiB)));
-    Browser browser;
-    QVERIFY(browser.isConnected());
-    browser.startReading();
-    SendJob job(browser.serverFd(), path);
-    job.start();
-    QTRY_VERIFY(TarnwickSocket::Sent > 8 * MiB);
-
+    // A browser that reads nothing fills the socket's buffers, and the transfer waits.
+    QTest::addRow("stop flag while waiting") << Interruption::StopFlag << false;
+    QTest::addRow("socket shut down while waiting") << Interruption::ShutdownBoth << false;
+    QTest::addRow("browser hangs up while waiting") << Interruption::HangUp << false;
+    QTest::addRow("file cut while waiting") << Interruption::ShrinkFile << false;
     // With only its sending side shut, the socket still looks writable, so the next send
     // fails with EPIPE, which must end the transfer and not the process.
-    QCOMPARE(::shutdown(browser.serverFd(), SHUT_WR), 0);
-    QVERIFY(job.wait(PromptEndMs));
-    QVERIFY(job.fileWasClosed());
-    QVERIFY(browser.received().size() < SendJob::HeadSize + 256 * MiB);
+    QTest::addRow("sending side shut while sending") << Interruption::ShutdownSending << true;
 }
 
-void tst_TarnwickSocket::browserHangingUpEndsSendFile()
+void tst_TarnwickSocket::interruptedSendFileEnds()
 {
-    const QByteArray content = randomBytes(64 * MiB);
-    const QString path = dir.filePath(QStringLiteral("hangup.bin"));
+    QFETCH(Interruption, interruption);
+    QFETCH(bool, browserReads);
+
+    const qint64 size = 64 * MiB;
+    const QByteArray content = randomBytes(size);
+    const QString path = dir.filePath(QStringLiteral("interrupted.bin"));
     QVERIFY(writeFile(path, content));
     Browser browser;
     QVERIFY(browser.isConnected());
+    if (browserReads)
+        browser.startReading();
     SendJob job(browser.serverFd(), path);
     job.start();
+    QTRY_VERIFY(TarnwickSocket::Sent > SendJob::HeadSize + (browserReads ? 8 * MiB : 0));
+    if (!browserReads)
+        QTest::qWait(200);
 
-    const QByteArray start = browser.read(SendJob::HeadSize + MiB);
-    QCOMPARE(start.mid(SendJob::HeadSize), content.left(MiB));
-    // Closing with unread data resets the connection; the transfer must end, not the process.
-    browser.hangUp();
+    switch (interruption) {
+    case Interruption::StopFlag:
+        TarnwickSocket::Stop();
+        break;
+    case Interruption::ShutdownBoth:
+        QCOMPARE(::shutdown(browser.serverFd(), SHUT_RDWR), 0);
+        break;
+    case Interruption::ShutdownSending:
+        QCOMPARE(::shutdown(browser.serverFd(), SHUT_WR), 0);
+        break;
+    case Interruption::HangUp:
+        // Unread data makes the close a reset.
+        browser.hangUp();
+        break;
+    case Interruption::ShrinkFile:
+        QVERIFY(QFile::resize(path, MiB));
+        browser.startReading();
+        break;
+    }
     QVERIFY(job.wait(PromptEndMs));
     QVERIFY(job.fileWasClosed());
-}
+    QVERIFY(TarnwickSocket::Sent < SendJob::HeadSize + size);
 
-void tst_TarnwickSocket::shrinkingFileEndsSendFile()
-{
-    const QByteArray content = randomBytes(64 * MiB);
-    const QString path = dir.filePath(QStringLiteral("shrinking.bin"));
-    QVERIFY(writeFile(path, content));
-    Browser browser;
-    QVERIFY(browser.isConnected());
-    SendJob job(browser.serverFd(), path);
-    job.start();
-    QTRY_VERIFY(TarnwickSocket::Sent > SendJob::HeadSize);
-    QTest::qWait(200);
-
-    // The file is cut while the transfer waits for the browser.
-    QVERIFY(QFile::resize(path, MiB));
-    browser.startReading();
-    QVERIFY(job.wait(PromptEndMs));
-    QVERIFY(job.fileWasClosed());
-
-    const QByteArray body = browser.received().mid(SendJob::HeadSize);
-    QVERIFY(body.size() >= MiB);
-    QVERIFY(body.size() < content.size());
-    // What the kernel had queued beyond the cut is whatever those pages hold now.
-    QVERIFY(body.left(MiB) == content.left(MiB));
-    QCOMPARE(TarnwickSocket::Sent.load(), SendJob::HeadSize + body.size());
+    if (interruption == Interruption::ShrinkFile) {
+        const QByteArray body = browser.received().mid(SendJob::HeadSize);
+        QCOMPARE(TarnwickSocket::Sent.load(), SendJob::HeadSize + body.size());
+        QVERIFY(body.size() >= MiB);
+        // What the kernel had queued beyond the cut is whatever those pages hold now.
+        QVERIFY(body.left(MiB) == content.left(MiB));
+    }
 }
 
 void tst_TarnwickSocket::saveFileStoresTheBody_data()

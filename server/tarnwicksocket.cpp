@@ -69,6 +69,22 @@ bool waitWritable(int fd, const QDeadlineTimer &deadline)
     }
 }
 
+// How much of the left bytes of a file go out before the totals are looked at again: a chunk,
+// or under a data limit no more than up to the end of the block that reaches it. Once past
+// the limit that is one block (a Start() after the limit lets one block out, which stops the
+// server again).
+qint64 nextPiece(qint64 left)
+{
+    qint64 piece = qMin(left, Limits::SendChunk);
+    const qint64 limit = TarnwickSocket::Limit;
+    if (limit > 0) {
+        const qint64 toLimit = qMax<qint64>(limit - (TarnwickSocket::Sent + TarnwickSocket::Received), 1);
+        const qint64 blocks = (toLimit + Limits::BlockSize - 1) / Limits::BlockSize;
+        piece = qMin(piece, blocks * Limits::BlockSize);
+    }
+    return piece;
+}
+
 } // namespace
 
 TarnwickSocket::TarnwickSocket(QObject *parent)
@@ -204,20 +220,6 @@ bool TarnwickSocket::flushPending()
     return socketDescriptor() >= 0;
 }
 
-qint64 TarnwickSocket::nextPiece(qint64 left) const
-{
-    qint64 piece = qMin(left, Limits::SendChunk);
-    const qint64 limit = Limit;
-    if (limit > 0) {
-        // Up to the end of the block that reaches the limit; once past it, one more block
-        // (a Start() after the limit lets one block out, which stops the server again).
-        const qint64 toLimit = qMax<qint64>(limit - (Sent + Received), 1);
-        const qint64 blocks = (toLimit + Limits::BlockSize - 1) / Limits::BlockSize;
-        piece = qMin(piece, blocks * Limits::BlockSize);
-    }
-    return piece;
-}
-
 qint64 TarnwickSocket::pump(qint64 len, const std::function<qint64(qint64 done)> &send)
 {
     const int fd = static_cast<int>(socketDescriptor());
@@ -258,7 +260,8 @@ void TarnwickSocket::sendFile(QFile *file)
     qint64 offset = file->pos();
     // The kernel copies from page cache to socket; a file it cannot copy from (a resource,
     // a pipe) goes through this buffer instead.
-    bool kernelCopy = file->handle() >= 0;
+    const int source = file->handle();
+    bool kernelCopy = source >= 0;
     QByteArray buffer;
 
     while (offset < end && !isStopped()) {
@@ -267,7 +270,7 @@ void TarnwickSocket::sendFile(QFile *file)
         if (kernelCopy) {
             done = pump(piece, [&](qint64 from) -> qint64 {
                 off_t at = offset + from;
-                return ::sendfile(fd, file->handle(), &at, static_cast<size_t>(piece - from));
+                return ::sendfile(fd, source, &at, static_cast<size_t>(piece - from));
             });
             if (done < 0) {
                 kernelCopy = false;

@@ -82,8 +82,6 @@ private:
     void checkLimit();
     // Sends Qt's write buffer out; false when the browser cannot take it.
     bool flushPending();
-    // How much of the left bytes of a file go out before the totals are looked at again.
-    qint64 nextPiece(qint64 left) const;
     // Calls send(bytes done so far) until len bytes went out, counting them and waiting while
     // the socket is full. Returns the bytes sent, fewer when the transfer must end; -1 when
     // send refused the source at once with EINVAL or ENOSYS.

@@ -16,6 +16,11 @@ constexpr int DisconnectWaitMs = 10000;
 
 // The accounting block: totals grow, and the data limit is checked, per block of this size.
 constexpr qint64 BlockSize = 1024;
+// A file is handed to the kernel in pieces of at most this size; the totals, the data limit
+// and the stop flag are looked at between two pieces.
+constexpr qint64 SendChunk = 1024 * 1024;
+// How often a send that waits for the browser looks at the stop flag.
+constexpr int StopCheckMs = 100;
 
 // Request head bounds; a request beyond them is closed without an answer.
 constexpr int MaxHeadLine = 8 * 1024;

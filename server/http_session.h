@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QNetworkCookie>
+#include <QString>
+#include <QUrl>
+
+// What one connection's request brought, and what its answer needs to know of the browser's
+// session. Every connection fills a record of its own, so parallel connections of one browser
+// never see each other's request data; the session manager keeps only what lasts between
+// requests.
+class HTTP_Session
+{
+public:
+    enum Method {
+        MethodNone = 0,
+        MethodGet = 1,
+        MethodPost = 2,
+    };
+
+    int method = MethodNone;
+    QUrl url;
+    QByteArray contentType;
+    qint64 contentLength = 0;
+    QByteArray contentDisposition;
+    // The password of a login form; after SessionManager::updateSession, the browser's login.
+    QString password;
+    // The id of the SessionId cookie (0: none); after updateSession, the stored session's id.
+    quint64 id = 0;
+
+    // "SessionId=<id>", the value of the Set-Cookie line. The browser keeps the cookie until
+    // it closes, so no attribute is added.
+    QByteArray cookieValue() const;
+    // The first cookie named SessionId gives id: its value when that is a nonzero decimal
+    // number written without sign or leading zeros, else 0. A list without that cookie
+    // leaves id as it is.
+    void setCookie(const QList<QNetworkCookie> &list);
+};

@@ -1,0 +1,329 @@
+#include "tarnwicksocket.h"
+
+#include "server/limits.h"
+#include "server/protocol.h"
+
+#include <QDeadlineTimer>
+#include <QFile>
+
+#include <cerrno>
+#include <csignal>
+#include <poll.h>
+#include <pthread.h>
+#include <sys/sendfile.h>
+#include <sys/socket.h>
+
+std::atomic<qint64> TarnwickSocket::Sent {0};
+std::atomic<qint64> TarnwickSocket::Received {0};
+std::atomic<qint64> TarnwickSocket::Limit {0};
+std::atomic<bool> TarnwickSocket::stop {false};
+
+namespace {
+
+// The kernel's file copy has no "no signal" flag: a browser that went away would raise
+// SIGPIPE and end the process. While this lives, the thread holds SIGPIPE back, and one
+// raised meanwhile is taken off before the old mask returns, so the send just fails.
+class SigpipeBlock
+{
+public:
+    SigpipeBlock()
+    {
+        sigemptyset(&m_pipe);
+        sigaddset(&m_pipe, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &m_pipe, &m_old);
+    }
+    ~SigpipeBlock()
+    {
+        if (sigismember(&m_old, SIGPIPE))
+            return;
+        sigset_t pending;
+        sigpending(&pending);
+        if (sigismember(&pending, SIGPIPE)) {
+            const timespec now {};
+            while (sigtimedwait(&m_pipe, nullptr, &now) < 0 && errno == EINTR) { }
+        }
+        pthread_sigmask(SIG_SETMASK, &m_old, nullptr);
+    }
+    SigpipeBlock(const SigpipeBlock &) = delete;
+    SigpipeBlock &operator=(const SigpipeBlock &) = delete;
+
+private:
+    sigset_t m_pipe;
+    sigset_t m_old;
+};
+
+// Waits until the socket can take more bytes. False when the deadline passes, the socket
+// fails or was shut down, or the stop flag is set (looked at every Limits::StopCheckMs).
+bool waitWritable(int fd, const QDeadlineTimer &deadline)
+{
+    for (;;) {
+        if (TarnwickSocket::isStopped() || deadline.hasExpired())
+            return false;
+        pollfd entry {fd, POLLOUT, 0};
+        const int slice = static_cast<int>(qMin<qint64>(deadline.remainingTime(), Limits::StopCheckMs));
+        const int ready = ::poll(&entry, 1, slice);
+        if (ready > 0)
+            return !(entry.revents & (POLLERR | POLLHUP | POLLNVAL));
+        if (ready < 0 && errno != EINTR)
+            return false;
+    }
+}
+
+// How much of the left bytes of a file go out before the totals are looked at again: a chunk,
+// or under a data limit no more than up to the end of the block that reaches it. Once past
+// the limit that is one block (a Start() after the limit lets one block out, which stops the
+// server again).
+qint64 nextPiece(qint64 left)
+{
+    qint64 piece = qMin(left, Limits::SendChunk);
+    const qint64 limit = TarnwickSocket::Limit;
+    if (limit > 0) {
+        const qint64 toLimit = qMax<qint64>(limit - (TarnwickSocket::Sent + TarnwickSocket::Received), 1);
+        const qint64 blocks = (toLimit + Limits::BlockSize - 1) / Limits::BlockSize;
+        piece = qMin(piece, blocks * Limits::BlockSize);
+    }
+    return piece;
+}
+
+} // namespace
+
+TarnwickSocket::TarnwickSocket(QObject *parent)
+    : QTcpSocket(parent)
+{ }
+
+void TarnwickSocket::Start()
+{
+    stop = false;
+}
+
+void TarnwickSocket::Stop()
+{
+    stop = true;
+}
+
+bool TarnwickSocket::isStopped()
+{
+    return stop;
+}
+
+QByteArray TarnwickSocket::read(qint64 maxSize)
+{
+    if (isStopped())
+        return QByteArray();
+    const QByteArray data = QIODevice::read(maxSize);
+    count(Received, data.size());
+    return data;
+}
+
+qint64 TarnwickSocket::read(char *data, qint64 maxSize)
+{
+    if (isStopped())
+        return 0;
+    const qint64 n = QIODevice::read(data, maxSize);
+    count(Received, n);
+    return n;
+}
+
+QByteArray TarnwickSocket::readLine(qint64 maxSize)
+{
+    // QIODevice needs room for at least one byte and the terminating NUL.
+    if (isStopped() || maxSize < 2)
+        return QByteArray();
+    QByteArray line(maxSize, Qt::Uninitialized);
+    const qint64 n = QIODevice::readLine(line.data(), maxSize);
+    if (n <= 0)
+        return QByteArray();
+    line.truncate(n);
+    count(Received, n);
+    return line;
+}
+
+qint64 TarnwickSocket::write(const char *text)
+{
+    return write(text, qstrlen(text));
+}
+
+qint64 TarnwickSocket::write(const char *data, qint64 len)
+{
+    if (isStopped())
+        return 0;
+    const qint64 n = QIODevice::write(data, len);
+    count(Sent, n);
+    return n;
+}
+
+qint64 TarnwickSocket::write(const QByteArray &data)
+{
+    return write(data.constData(), data.size());
+}
+
+qint64 TarnwickSocket::writeLine(const char *text)
+{
+    return writeLine(QByteArray(text));
+}
+
+qint64 TarnwickSocket::writeLine(const QByteArray &text)
+{
+    return write(text + Http::Crlf);
+}
+
+qint64 TarnwickSocket::writeTranslatedUtf8(const QByteArray &text)
+{
+    if (isStopped())
+        return 0;
+    return write(tr(text.constData()).toUtf8());
+}
+
+void TarnwickSocket::receivedBytes(qint64 n)
+{
+    count(Received, n);
+}
+
+void TarnwickSocket::sentBytes(qint64 n)
+{
+    count(Sent, n);
+}
+
+bool TarnwickSocket::atEnd() const
+{
+    return isStopped() || QTcpSocket::atEnd();
+}
+
+void TarnwickSocket::count(std::atomic<qint64> &total, qint64 n)
+{
+    if (n <= 0)
+        return;
+    total += n;
+    checkLimit();
+}
+
+void TarnwickSocket::checkLimit()
+{
+    const qint64 limit = Limit;
+    if (limit < 1 || Sent + Received < limit)
+        return;
+    // Many threads may cross the limit together; only the one that sets the flag speaks.
+    bool wasStopped = false;
+    if (stop.compare_exchange_strong(wasStopped, true))
+        Q_EMIT dataLimit();
+}
+
+bool TarnwickSocket::flushPending()
+{
+    const int fd = static_cast<int>(socketDescriptor());
+    const QDeadlineTimer deadline(Limits::SendWaitMs);
+    while (bytesToWrite() > 0) {
+        if (!flush() && !waitWritable(fd, deadline))
+            return false;
+    }
+    // A write error makes Qt drop the connection.
+    return socketDescriptor() >= 0;
+}
+
+qint64 TarnwickSocket::pump(qint64 len, const std::function<qint64(qint64 done)> &send)
+{
+    const int fd = static_cast<int>(socketDescriptor());
+    QDeadlineTimer deadline(Limits::SendWaitMs);
+    qint64 done = 0;
+    while (done < len) {
+        const qint64 n = send(done);
+        if (n > 0) {
+            done += n;
+            count(Sent, n);
+            deadline.setRemainingTime(Limits::SendWaitMs);
+        } else if (n == 0) {
+            break; // the source ran dry
+        } else if (errno == EINTR) {
+            continue;
+        } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            if (!waitWritable(fd, deadline))
+                break;
+        } else if ((errno == EINVAL || errno == ENOSYS) && done == 0) {
+            return -1;
+        } else {
+            break; // the browser went away, or the socket was shut down under us
+        }
+    }
+    return done;
+}
+
+void TarnwickSocket::sendFile(QFile *file)
+{
+    if (isStopped() || !flushPending()) {
+        file->close();
+        return;
+    }
+
+    const SigpipeBlock noSigpipe;
+    const int fd = static_cast<int>(socketDescriptor());
+    const qint64 end = file->size();
+    qint64 offset = file->pos();
+    // The kernel copies from page cache to socket; a file it cannot copy from (a resource,
+    // a pipe) goes through this buffer instead.
+    const int source = file->handle();
+    bool kernelCopy = source >= 0;
+    QByteArray buffer;
+
+    while (offset < end && !isStopped()) {
+        const qint64 piece = nextPiece(end - offset);
+        qint64 done = 0;
+        if (kernelCopy) {
+            done = pump(piece, [&](qint64 from) -> qint64 {
+                off_t at = offset + from;
+                return ::sendfile(fd, source, &at, static_cast<size_t>(piece - from));
+            });
+            if (done < 0) {
+                kernelCopy = false;
+                continue;
+            }
+        } else {
+            if (file->pos() != offset && !file->seek(offset))
+                break;
+            buffer.resize(piece);
+            const qint64 got = file->read(buffer.data(), piece);
+            if (got <= 0)
+                break;
+            done = pump(got, [&](qint64 from) -> qint64 {
+                return ::send(fd, buffer.constData() + from, static_cast<size_t>(got - from), MSG_NOSIGNAL);
+            });
+        }
+        offset += done;
+        if (done < piece)
+            break;
+    }
+    file->close();
+}
+
+bool TarnwickSocket::saveFile(QFile *file)
+{
+    const QByteArray delimiter(Http::MultipartDelimiterStart);
+    char block[Limits::BlockSize];
+    bool ok = true;
+    for (;;) {
+        if (isStopped()) {
+            ok = false;
+            break;
+        }
+        // Silence, or the browser closing its side, is the normal end of an upload.
+        if (bytesAvailable() <= 0 && !waitForReadyRead(Limits::UploadSilenceMs))
+            break;
+        const qint64 n = QIODevice::read(block, Limits::BlockSize);
+        if (n <= 0) {
+            ok = false;
+            break;
+        }
+        count(Received, n);
+        qint64 keep = n;
+        if (bytesAvailable() <= 0) {
+            const qsizetype at = QByteArray::fromRawData(block, n).indexOf(delimiter);
+            if (at >= 0)
+                keep = at;
+        }
+        if (keep > 0 && file->write(block, keep) != keep) {
+            ok = false;
+            break;
+        }
+    }
+    file->close();
+    return ok;
+}

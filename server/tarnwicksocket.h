@@ -1,0 +1,89 @@
+#pragma once
+
+#include <QByteArray>
+#include <QTcpSocket>
+
+#include <atomic>
+#include <functional>
+
+class QFile;
+
+// The socket of one browser connection. Every byte the server reads or writes goes through
+// the counted operations below, which keep the process-wide totals, honour the stop flag and
+// announce the data limit. The counted read and write operations hide QIODevice's own on
+// purpose; QIODevice calls that bypass them (peek, readAll, getChar) are not counted.
+//
+// One socket is used by the connection thread that owns it; the statics are shared by all.
+class TarnwickSocket : public QTcpSocket
+{
+    Q_OBJECT
+
+public:
+    explicit TarnwickSocket(QObject *parent = nullptr);
+
+    // Bytes sent to and received from browsers since the program started; never reset.
+    static std::atomic<qint64> Sent;
+    static std::atomic<qint64> Received;
+    // The data limit in bytes over both totals; 0 or less means no limit.
+    static std::atomic<qint64> Limit;
+    // While set, every counted operation does nothing and every transfer ends.
+    static std::atomic<bool> stop;
+
+    static void Start();
+    static void Stop();
+    static bool isStopped();
+
+    // Up to maxSize bytes; empty when stopped.
+    QByteArray read(qint64 maxSize);
+    qint64 read(char *data, qint64 maxSize);
+    // One line with its line end, at most maxSize - 1 bytes; empty when stopped.
+    QByteArray readLine(qint64 maxSize);
+
+    qint64 write(const char *text);
+    qint64 write(const char *data, qint64 len);
+    qint64 write(const QByteArray &data);
+    // Writes text and CR LF; returns the bytes written with the line end.
+    qint64 writeLine(const char *text);
+    qint64 writeLine(const QByteArray &text);
+    // Translates text (context "TarnwickSocket") and writes it as UTF-8.
+    qint64 writeTranslatedUtf8(const QByteArray &text);
+
+    // Counts bytes moved outside the socket; counted even when stopped.
+    void receivedBytes(qint64 n);
+    void sentBytes(qint64 n);
+
+    bool atEnd() const override;
+
+    /*!
+        Sends the opened file from its current position to its end, then closes it. Whatever
+        the caller wrote before (the response header) goes first. The kernel copies the file
+        straight into the socket where it can; the totals grow per accounting block, and when
+        a data limit is set the block that reaches it is the last one sent. The transfer ends
+        early when the stop flag is set, the browser goes away or takes nothing for
+        Limits::SendWaitMs, or the file turns out shorter than it was.
+    */
+    void sendFile(QFile *file);
+
+    /*!
+        Stores the rest of an upload body into the opened file and closes it. The upload ends
+        after Limits::UploadSilenceMs without data or when the browser closes (true), or on a
+        read or file error or the stop flag (false). The closing part delimiter is cut off when
+        it lies in the last buffered block.
+    */
+    bool saveFile(QFile *file);
+
+Q_SIGNALS:
+    // The totals reached the data limit; emitted once per reaching, from the socket that did.
+    void dataLimit();
+
+private:
+    // Counts n bytes (n > 0) into total and runs the limit check.
+    void count(std::atomic<qint64> &total, qint64 n);
+    void checkLimit();
+    // Sends Qt's write buffer out; false when the browser cannot take it.
+    bool flushPending();
+    // Calls send(bytes done so far) until len bytes went out, counting them and waiting while
+    // the socket is full. Returns the bytes sent, fewer when the transfer must end; -1 when
+    // send refused the source at once with EINVAL or ENOSYS.
+    qint64 pump(qint64 len, const std::function<qint64(qint64 done)> &send);
+};

@@ -5,7 +5,7 @@ usage: report.py RESULTS META OURS MARKDOWN_OUT
 
 RESULTS holds one measurement a line, tab-separated: server, figure, value, errors.
 Several lines of one server and figure are runs of the same measurement; the table shows
-their median. META holds "key<TAB>value" lines: "servers" (in column order, space
+their median. A figure no server has is left out. META holds "key<TAB>value" lines: "servers" (in column order, space
 separated), then free lines shown above the table. OURS names the column of our own
 server; its figures are divided by each peer's. The table is printed and written to
 MARKDOWN_OUT as Markdown.
@@ -21,6 +21,8 @@ FIGURES = [
     ("list_c16", "Listing of 1000 files, 16 clients", "req/s", "{:,.0f}"),
     ("dl1", "1 GiB download, 1 client", "MiB/s", "{:,.0f}"),
     ("dl4", "4 × 1 GiB downloads in parallel, total", "MiB/s", "{:,.0f}"),
+    ("up1", "1 GiB upload, 1 client", "MiB/s", "{:,.0f}"),
+    ("up8", "8 × 64 MiB uploads in parallel, total", "MiB/s", "{:,.0f}"),
     ("rss", "Peak RSS", "MiB", "{:,.1f}"),
     ("threads", "Peak threads", "", "{:,.0f}"),
 ]
@@ -91,6 +93,8 @@ def main():
 
     figures, ratios = [], []
     for figure, label, unit, style in FIGURES:
+        if not any(key[1] == figure for key in rows):
+            continue  # not measured in this run
         name = f"{label} ({unit})" if unit else label
         values, cells = {}, [name]
         for server in servers:

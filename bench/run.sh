@@ -52,6 +52,7 @@ SERVE=${TARNWICK_SERVE:-$top/build/bin/tarnwick-serve}
 CACHE=${XDG_CACHE_HOME:-$HOME/.cache}/tarnwick-bench
 SMALL_FILES=1000
 BIG_SIZE=$((1024 * 1024 * 1024))
+PART_SIZE=$((64 * 1024 * 1024))
 MIB=$((1024 * 1024))
 
 started=$(date +%s)
@@ -68,11 +69,15 @@ die() {
 declare -A PACKAGE=([wrk]=wrk [ab]=apache2-utils [curl]=curl [python3]=python3
     [nginx]=nginx-light [lighttpd]=lighttpd [/usr/bin/time]=time)
 
+# lighttpd takes uploads with this module, packaged on its own.
+LIGHTTPD_WEBDAV=/usr/lib/lighttpd/mod_webdav.so
+
 install_missing() {
     local missing=() cmd
     for cmd in "${!PACKAGE[@]}"; do
         command -v "$cmd" >/dev/null 2>&1 || missing+=("${PACKAGE[$cmd]}")
     done
+    [ -e "$LIGHTTPD_WEBDAV" ] || missing+=(lighttpd-mod-webdav)
     [ ${#missing[@]} -eq 0 ] && return 0
     if [ "$(id -u)" != 0 ]; then
         say "missing: ${missing[*]} (as root: apt-get install ${missing[*]})"
@@ -99,6 +104,9 @@ WORK=$(mktemp -d "${TMPDIR:-/tmp}/tarnwick-bench.XXXXXX")
 SHARE=$WORK/share
 RESULTS=$WORK/results.tsv
 declare -A PID PORT
+# Servers that take uploads: how (put: PUT of the bytes; form: POST of a multipart form),
+# where to, and the folder in which the files land.
+declare -A UPLOAD_KIND UPLOAD_URL UPLOAD_DIR
 SAMPLER=
 
 stop_pid() {
@@ -144,6 +152,10 @@ make_data() {
     # Real bytes for every server, read from the page cache alike.
     ln "$big" "$SHARE/big.bin" 2>/dev/null || ln -s "$big" "$SHARE/big.bin"
     cat "$big" >/dev/null
+    # The files the uploads send, outside the shared folder.
+    mkdir -p "$WORK/upload-source"
+    ln -s "$big" "$WORK/upload-source/big.bin"
+    head -c "$PART_SIZE" "$big" >"$WORK/upload-source/part.bin"
     head -c 1024 /dev/urandom >"$SHARE/small.bin"
     python3 - "$SHARE" "$SMALL_FILES" <<'EOF'
 import os, sys
@@ -176,6 +188,34 @@ start_tarnwick() {
     PID[$OURS]=$!
 }
 
+# Our uploads go to a second instance in its receive mode. Where it stores them depends on
+# its settings, so it runs only when TARNWICK_RECEIVE_DIR names that folder (the script
+# deletes each received file after checking its size); TARNWICK_RECEIVE_ARGS may carry the
+# options that make it store there.
+start_tarnwick_receive() {
+    local name=$OURS-receive port
+    if [ -z "${TARNWICK_RECEIVE_DIR:-}" ]; then
+        say "no uploads to $OURS: set TARNWICK_RECEIVE_DIR to the folder where its receive mode stores files"
+        return 0
+    fi
+    port=$(free_port)
+    # shellcheck disable=SC2086 # the extra options are words
+    HOME=$WORK/tarnwick/home TMPDIR=$WORK/tarnwick/tmp \
+        "$SERVE" --port "$port" ${TARNWICK_SERVE_ARGS:-} ${TARNWICK_RECEIVE_ARGS:-} receive \
+        >"$WORK/tarnwick/receive.log" 2>&1 &
+    PID[$name]=$!
+    PORT[$name]=$port
+    if wait_ready "$name" /; then
+        UPLOAD_KIND[$OURS]=form UPLOAD_URL[$OURS]=http://127.0.0.1:$port/upload
+        UPLOAD_DIR[$OURS]=$TARNWICK_RECEIVE_DIR
+        say "$OURS (receive): pid ${PID[$name]}, port $port"
+    else
+        say "$OURS (receive) did not answer on port $port; no uploads to it"
+        stop_pid "${PID[$name]}"
+        unset "PID[$name]"
+    fi
+}
+
 start_nginx() {
     command -v nginx >/dev/null 2>&1 || {
         say "skipping nginx: not installed"
@@ -206,11 +246,18 @@ http {
         listen 127.0.0.1:$1;
         root $SHARE;
         autoindex on;
+        location /upload/ {
+            alias $dir/upload/;
+            dav_methods PUT;
+            client_max_body_size 0;
+        }
     }
 }
 EOF
+    mkdir -p "$dir/upload"
     nginx -p "$dir" -e "$dir/error.log" -c "$dir/nginx.conf" >"$dir/out.log" 2>&1 &
     PID[nginx]=$!
+    UPLOAD_KIND[nginx]=put UPLOAD_URL[nginx]=http://127.0.0.1:$1/upload/ UPLOAD_DIR[nginx]=$dir/upload
 }
 
 start_lighttpd() {
@@ -231,6 +278,17 @@ server.modules += ( "mod_dirlisting" )
 dir-listing.activate = "enable"
 mimetype.assign = ( ".txt" => "text/plain", "" => "application/octet-stream" )
 EOF
+    if [ -e "$LIGHTTPD_WEBDAV" ]; then
+        mkdir -p "$dir/upload"
+        cat >>"$dir/lighttpd.conf" <<EOF
+server.modules += ( "mod_alias", "mod_webdav" )
+alias.url = ( "/upload/" => "$dir/upload/" )
+\$HTTP["url"] =~ "^/upload/" { webdav.activate = "enable" }
+EOF
+        UPLOAD_KIND[lighttpd]=put UPLOAD_URL[lighttpd]=http://127.0.0.1:$1/upload/ UPLOAD_DIR[lighttpd]=$dir/upload
+    else
+        say "lighttpd takes no uploads here: mod_webdav is missing (package lighttpd-mod-webdav)"
+    fi
     lighttpd -D -f "$dir/lighttpd.conf" >"$dir/out.log" 2>&1 &
     PID[lighttpd]=$!
 }
@@ -244,12 +302,13 @@ start_http_server() {
 
 url() { echo "http://127.0.0.1:${PORT[$1]}$2"; }
 
-# Waits until the server answers the small file with a success status; false otherwise.
+# Waits until the server answers the path (the small file by default) with a success
+# status; false otherwise.
 wait_ready() {
-    local name=$1 tries=0 code
+    local name=$1 path=${2:-/small.bin} tries=0 code
     while [ $tries -lt $((READY_WAIT_S * 10)) ]; do
         kill -0 "${PID[$name]}" 2>/dev/null || return 1
-        code=$(curl -s -o /dev/null -w '%{http_code}' --max-time 2 "$(url "$name" /small.bin)" || true)
+        code=$(curl -s -o /dev/null -w '%{http_code}' --max-time 2 "$(url "$name" "$path")" || true)
         case $code in 2??) return 0 ;; esac
         sleep 0.1
         tries=$((tries + 1))
@@ -287,6 +346,7 @@ start_servers() {
             say "$name: pid ${PID[$name]}, port $port"
             SERVERS+=("$name")
             check_listing "$name"
+            if [ "$name" = "$OURS" ]; then start_tarnwick_receive; fi
         else
             say "$name did not answer on port $port within ${READY_WAIT_S}s; left out (logs in $WORK)"
             stop_pid "${PID[$name]}"
@@ -326,37 +386,85 @@ rate_list() {
     say "$name: $figure ${rps:-?} req/s, $errors errors"
 }
 
-download_one() {
-    local name=$1 result size speed
-    result=$(curl -s -o /dev/null --max-time "$DL_MAX_S" -w '%{size_download} %{speed_download}' \
-        "$(url "$name" /big.bin)" || true)
-    read -r size speed <<<"$result"
-    local mibs errors=0
-    mibs=$(awk -v s="${speed:-0}" -v m=$MIB 'BEGIN { printf "%.1f", s / m }')
-    [ "${size:-0}" = "$BIG_SIZE" ] || errors=1
-    record "$name" dl1 "$mibs" "$errors"
-    say "$name: 1 GiB download $mibs MiB/s$([ $errors = 0 ] || echo ", incomplete: ${size:-0} bytes")"
+# The curl command of one transfer, quoted for a batch script. It prints the status,
+# the bytes moved and curl's average speed in bytes per second.
+#   curl_command get URL                  download
+#   curl_command put URL FILE             PUT of the file's bytes
+#   curl_command form URL FILE NAME       POST of a multipart form, the file its first part
+# Uploads send no "Expect: 100-continue": a server that does not answer it would make
+# curl wait a second before sending.
+curl_command() {
+    local args=(curl -s -o /dev/null --max-time "$DL_MAX_S")
+    case $1 in
+    get) args+=(-w '%{http_code} %{size_download} %{speed_download}') ;;
+    put) args+=(-H 'Expect:' -T "$3" -w '%{http_code} %{size_upload} %{speed_upload}') ;;
+    form) args+=(-H 'Expect:' -F "file=@$3;filename=$4;type=application/octet-stream"
+        -w '%{http_code} %{size_upload} %{speed_upload}') ;;
+    esac
+    args+=("$2")
+    printf '%q ' "${args[@]}"
 }
 
-download_four() {
-    local name=$1 batch=$WORK/batch i
-    rm -f "$batch".*
-    # shellcheck disable=SC2016 # the inner script gets its values as arguments
-    /usr/bin/time -f '%e' -o "$batch.time" bash -c '
-        for i in 1 2 3 4; do
-            curl -s -o /dev/null --max-time "$1" -w "%{size_download}" "$2" >"$3.$i" &
+# Runs the commands at once, the output of the n-th to $WORK/batch.n, and prints the wall
+# time of the whole batch in seconds.
+run_batch() {
+    local script=$WORK/batch.sh i=0 command
+    rm -f "$WORK"/batch.*
+    {
+        for command in "$@"; do
+            i=$((i + 1))
+            printf '%s>%q &\n' "$command" "$WORK/batch.$i"
         done
-        wait' _ "$DL_MAX_S" "$(url "$name" /big.bin)" "$batch"
-    local total=0 errors=0 size
-    for i in 1 2 3 4; do
-        size=$(cat "$batch.$i" 2>/dev/null || echo 0)
-        total=$((total + ${size:-0}))
-        [ "$size" = "$BIG_SIZE" ] || errors=$((errors + 1))
+        echo wait
+    } >"$script"
+    /usr/bin/time -f '%e' -o "$WORK/batch.time" bash "$script"
+    tail -n 1 "$WORK/batch.time"
+}
+
+# COUNT transfers at once, each of SIZE bytes: downloads of big.bin (FILE "-") or uploads
+# of FILE. One transfer is rated by curl's speed, several by all bytes over the wall time.
+# A transfer counts as an error when its status is not 2xx, when it moved another number
+# of bytes, or (uploads) when the stored file has another size.
+transfers() {
+    local name=$1 figure=$2 count=$3 file=$4 size=$5 label=$6 commands=() targets=() i
+    for ((i = 1; i <= count; i++)); do
+        if [ "$file" = - ]; then
+            commands+=("$(curl_command get "$(url "$name" /big.bin)")")
+        else
+            targets+=("upload-$figure-$i.bin")
+            if [ "${UPLOAD_KIND[$name]}" = form ]; then
+                commands+=("$(curl_command form "${UPLOAD_URL[$name]}" "$file" "${targets[-1]}")")
+            else
+                commands+=("$(curl_command put "${UPLOAD_URL[$name]}${targets[-1]}" "$file")")
+            fi
+        fi
+    done
+    local seconds total=0 errors=0 code bytes speed stored
+    seconds=$(run_batch "${commands[@]}")
+    for ((i = 1; i <= count; i++)); do
+        code=0 bytes=0 speed=0
+        read -r code bytes speed <"$WORK/batch.$i" || true
+        total=$((total + ${bytes:-0}))
+        case $code in
+        2??) ;;
+        *) errors=$((errors + 1)) ;;
+        esac
+        if [ "$file" = - ]; then
+            [ "$bytes" = "$size" ] || errors=$((errors + 1))
+        else
+            stored=${UPLOAD_DIR[$name]}/${targets[i - 1]}
+            [ "$(stat -c %s "$stored" 2>/dev/null)" = "$size" ] || errors=$((errors + 1))
+            rm -f "$stored"
+        fi
     done
     local mibs
-    mibs=$(awk -v t="$total" -v s="$(tail -n 1 "$batch.time")" -v m=$MIB 'BEGIN { printf "%.1f", (s > 0 ? t / s / m : 0) }')
-    record "$name" dl4 "$mibs" "$errors"
-    say "$name: 4 x 1 GiB downloads $mibs MiB/s in total$([ $errors = 0 ] || echo ", $errors incomplete")"
+    if [ "$count" = 1 ]; then
+        mibs=$(awk -v s="${speed:-0}" -v m=$MIB 'BEGIN { printf "%.1f", s / m }')
+    else
+        mibs=$(awk -v t="$total" -v s="$seconds" -v m=$MIB 'BEGIN { printf "%.1f", (s > 0 ? t / s / m : 0) }')
+    fi
+    record "$name" "$figure" "$mibs" "$errors"
+    say "$name: $label $mibs MiB/s$([ "$errors" = 0 ] || echo ", $errors errors")"
 }
 
 measure() {
@@ -371,19 +479,32 @@ measure() {
         for name in "${SERVERS[@]}"; do rate_list "$name" list_c16 16; done
     done
     for _ in $(seq "$DL_REPS"); do
-        for name in "${SERVERS[@]}"; do download_one "$name"; done
+        for name in "${SERVERS[@]}"; do transfers "$name" dl1 1 - "$BIG_SIZE" "1 GiB download"; done
     done
     for _ in $(seq "$DL_REPS"); do
-        for name in "${SERVERS[@]}"; do download_four "$name"; done
+        for name in "${SERVERS[@]}"; do transfers "$name" dl4 4 - "$BIG_SIZE" "4 x 1 GiB downloads, total"; done
     done
 }
 
 # ---------------------------------------------------------------------------------------
-# Uploads (to come): one 1 GiB upload and eight parallel 64 MiB uploads, against nginx
-# (dav_methods PUT, which nginx-light has) and lighttpd (mod_webdav, package
-# lighttpd-mod-webdav), ours taking them in its "receive" mode. Not measured yet.
+# Uploads: one 1 GiB upload, and eight uploads of 64 MiB at once, to every server that
+# takes them (nginx and lighttpd by PUT, ours by its upload form; http.server takes none).
 measure_uploads() {
-    :
+    local _ name uploaders=()
+    for name in "${SERVERS[@]}"; do
+        if [ -n "${UPLOAD_KIND[$name]:-}" ]; then uploaders+=("$name"); fi
+    done
+    [ ${#uploaders[@]} -gt 0 ] || return 0
+    for _ in $(seq "$DL_REPS"); do
+        for name in "${uploaders[@]}"; do
+            transfers "$name" up1 1 "$WORK/upload-source/big.bin" "$BIG_SIZE" "1 GiB upload"
+        done
+    done
+    for _ in $(seq "$DL_REPS"); do
+        for name in "${uploaders[@]}"; do
+            transfers "$name" up8 8 "$WORK/upload-source/part.bin" "$PART_SIZE" "8 x 64 MiB uploads, total"
+        done
+    done
 }
 
 # ---------------------------------------------------------------------------------------
@@ -409,9 +530,9 @@ write_meta() {
         printf 'Date\t%s\n' "$(date -u '+%Y-%m-%d %H:%M UTC')"
         printf 'Machine\t%s, %s cores, Linux %s\n' "${cpu:-unknown CPU}" "$(nproc)" "$(uname -r)"
         printf 'Servers\t%s\n' "$(versions)"
-        printf 'Runs\t%s: median of %s runs of %s s per rate, %s per download (cut off at %s s)\n' \
+        printf 'Runs\t%s: median of %s runs of %s s per rate, of %s per transfer (cut off at %s s)\n' \
             "$mode" "$REPS" "$RATE_S" "$DL_REPS" "$DL_MAX_S"
-        printf 'Clients\t%s\n' "wrk -t1 with \"Connection: close\" (1 KiB GET); ab without keep-alive (listing); curl (downloads); a new connection per request throughout"
+        printf 'Clients\t%s\n' "wrk -t1 with \"Connection: close\" (1 KiB GET); ab without keep-alive (listing); curl (downloads; uploads by PUT to nginx and lighttpd, by the upload form to ours); a new connection per request throughout"
         printf 'Listing\t%s\n' "\"/\" of a folder of $SMALL_FILES files of 1 KiB plus the two test files"
     } >"$WORK/meta.tsv"
 }

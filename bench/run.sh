@@ -6,8 +6,10 @@
 #   bench/run.sh [--quick] [--keep]
 #
 # Environment: TARNWICK_SERVE (our program; default build/bin/tarnwick-serve),
-# TARNWICK_SERVE_ARGS (extra options for it), BENCH_SERVERS (a subset of
-# "tarnwick-serve nginx lighttpd http.server"), XDG_CACHE_HOME (where the 1 GiB file is kept).
+# TARNWICK_SERVE_ARGS (extra options for it), TARNWICK_RECEIVE_DIR and
+# TARNWICK_RECEIVE_ARGS (for uploads to ours, see bench/README.md), BENCH_SERVERS (a
+# subset of "tarnwick-serve nginx lighttpd http.server"), XDG_CACHE_HOME (where the 1 GiB
+# file is kept).
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -16,7 +18,7 @@ export PATH="$PATH:/usr/sbin:/sbin"
 export LC_ALL=C
 
 usage() {
-    sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'
 }
 
 quick=0
@@ -37,7 +39,7 @@ for arg in "$@"; do
 done
 
 # How long each figure is measured. A rate is the median of several timed runs; a
-# download is cut off after DL_MAX_S, and then counts with what arrived and as an error.
+# transfer is cut off after DL_MAX_S, and then counts with what arrived and as an error.
 if [ "$quick" = 1 ]; then
     REPS=3 RATE_S=2 DL_REPS=1 DL_MAX_S=15
 else
@@ -210,7 +212,7 @@ start_tarnwick_receive() {
         UPLOAD_DIR[$OURS]=$TARNWICK_RECEIVE_DIR
         say "$OURS (receive): pid ${PID[$name]}, port $port"
     else
-        say "$OURS (receive) did not answer on port $port; no uploads to it"
+        say "$OURS (receive) did not answer on port $port; no uploads to it (--keep keeps its log)"
         stop_pid "${PID[$name]}"
         unset "PID[$name]"
     fi
@@ -348,7 +350,7 @@ start_servers() {
             check_listing "$name"
             if [ "$name" = "$OURS" ]; then start_tarnwick_receive; fi
         else
-            say "$name did not answer on port $port within ${READY_WAIT_S}s; left out (logs in $WORK)"
+            say "$name did not answer on port $port within ${READY_WAIT_S}s; left out (--keep keeps its log)"
             stop_pid "${PID[$name]}"
             unset "PID[$name]"
         fi
@@ -423,8 +425,8 @@ run_batch() {
 
 # COUNT transfers at once, each of SIZE bytes: downloads of big.bin (FILE "-") or uploads
 # of FILE. One transfer is rated by curl's speed, several by all bytes over the wall time.
-# A transfer counts as an error when its status is not 2xx, when it moved another number
-# of bytes, or (uploads) when the stored file has another size.
+# A transfer counts as an error when its status is not 2xx or when another number of bytes
+# arrived (downloads) or was stored (uploads).
 transfers() {
     local name=$1 figure=$2 count=$3 file=$4 size=$5 label=$6 commands=() targets=() i
     for ((i = 1; i <= count; i++)); do
@@ -439,23 +441,22 @@ transfers() {
             fi
         fi
     done
-    local seconds total=0 errors=0 code bytes speed stored
+    local seconds total=0 errors=0 code bytes speed moved
     seconds=$(run_batch "${commands[@]}")
     for ((i = 1; i <= count; i++)); do
         code=0 bytes=0 speed=0
         read -r code bytes speed <"$WORK/batch.$i" || true
         total=$((total + ${bytes:-0}))
+        if [ "$file" = - ]; then
+            moved=$bytes
+        else
+            moved=$(stat -c %s "${UPLOAD_DIR[$name]}/${targets[i - 1]}" 2>/dev/null || echo 0)
+            rm -f "${UPLOAD_DIR[$name]}/${targets[i - 1]}"
+        fi
         case $code in
-        2??) ;;
+        2??) [ "$moved" = "$size" ] || errors=$((errors + 1)) ;;
         *) errors=$((errors + 1)) ;;
         esac
-        if [ "$file" = - ]; then
-            [ "$bytes" = "$size" ] || errors=$((errors + 1))
-        else
-            stored=${UPLOAD_DIR[$name]}/${targets[i - 1]}
-            [ "$(stat -c %s "$stored" 2>/dev/null)" = "$size" ] || errors=$((errors + 1))
-            rm -f "$stored"
-        fi
     done
     local mibs
     if [ "$count" = 1 ]; then

@@ -269,6 +269,7 @@ void tst_RawClient::header_data()
     QTest::addRow("value trimmed") << QByteArray("X-Pad") << QByteArray("in  side") << 1;
     QTest::addRow("space before the colon is another name") << QByteArray("X-Gap") << QByteArray() << 0;
     QTest::addRow("prefix of a name") << QByteArray("Content") << QByteArray() << 0;
+    QTest::addRow("empty value") << QByteArray("X-Empty") << QByteArray("") << 1;
     QTest::addRow("missing") << QByteArray("Location") << QByteArray() << 0;
 }
 
@@ -281,10 +282,13 @@ void tst_RawClient::header()
                                                     "X-Pad: \t in  side \r\n"
                                                     "X-Gap : 1\r\n"
                                                     "Set-Cookie: b=2\r\n"
+                                                    "X-Empty: \t \r\n"
                                                     "\r\n",
                                                     End::Closed);
+    QFETCH(int, count);
+    QCOMPARE(response.header(name).isNull(), count == 0);
     QTEST(response.header(name), "value");
-    QTEST(response.headerCount(name), "count");
+    QCOMPARE(response.headerCount(name), count);
 }
 
 void tst_RawClient::statusCode_data()

@@ -5,6 +5,9 @@
 #include <QThread>
 #include <QTimer>
 
+#include <algorithm>
+#include <optional>
+
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -18,8 +21,8 @@ constexpr char HeadEnd[] = "\r\n\r\n";
 
 // While a head is read, and after it, the client holds at most this much of an answer in
 // its own buffer. The system's buffers of both ends still take a few MiB before a server
-// that keeps sending finds its sends blocked. (Shrinking the receive buffer of the open
-// connection stalls it for good: the window does not reopen when reading resumes.)
+// that keeps sending finds its sends blocked. (Shrinking the system's receive buffer of
+// the open connection as well made the rest of the answer crawl once reading resumed.)
 constexpr qint64 HeadBufferSize = 64 * 1024;
 
 // How often holdOpen() looks whether the server has ended the connection.
@@ -31,6 +34,15 @@ constexpr int CloseWaitMs = 1000;
 int remainingMs(const QDeadlineTimer &deadline)
 {
     return int(qMax<qint64>(0, deadline.remainingTime()));
+}
+
+// The value of a header line with this name (compared without case), if it has that name.
+std::optional<QByteArray> valueOf(const QByteArray &line, QByteArrayView name)
+{
+    const qsizetype colon = line.indexOf(':');
+    if (colon > 0 && QByteArrayView(line).first(colon).compare(name, Qt::CaseInsensitive) == 0)
+        return line.mid(colon + 1).trimmed();
+    return std::nullopt;
 }
 
 } // namespace
@@ -48,22 +60,16 @@ int RawResponse::statusCode() const
 QByteArray RawResponse::header(QByteArrayView name) const
 {
     for (const QByteArray &line : headerLines) {
-        const qsizetype colon = line.indexOf(':');
-        if (colon > 0 && QByteArrayView(line).first(colon).compare(name, Qt::CaseInsensitive) == 0)
-            return line.mid(colon + 1).trimmed();
+        if (const std::optional<QByteArray> value = valueOf(line, name))
+            return *value;
     }
     return QByteArray();
 }
 
 int RawResponse::headerCount(QByteArrayView name) const
 {
-    int count = 0;
-    for (const QByteArray &line : headerLines) {
-        const qsizetype colon = line.indexOf(':');
-        if (colon > 0 && QByteArrayView(line).first(colon).compare(name, Qt::CaseInsensitive) == 0)
-            ++count;
-    }
-    return count;
+    return int(std::count_if(headerLines.cbegin(), headerLines.cend(),
+                             [name](const QByteArray &line) { return valueOf(line, name).has_value(); }));
 }
 
 RawResponse RawResponse::parse(const QByteArray &raw, End end)

@@ -63,8 +63,8 @@ void tst_Bus::answersOnTheBus()
     // The name is claimed at once; the window is published once it is built.
     QDBusInterface window(BusName, QStringLiteral("/"), BusName);
     QDBusReply<int> reply;
-    QTest::qWaitFor([&] { return (reply = window.call(QStringLiteral("top_application"))).isValid(); },
-                    20000);
+    (void)QTest::qWaitFor([&] { return (reply = window.call(QStringLiteral("top_application"))).isValid(); },
+                          20000);
     QVERIFY2(reply.isValid(), qPrintable(reply.error().message()));
     QCOMPARE(reply.value(), 0);
     QCOMPARE(window.call(QStringLiteral("OnLine")).type(), QDBusMessage::ReplyMessage);

@@ -1,0 +1,118 @@
+#include "http_request.h"
+
+#include "http_session.h"
+#include "limits.h"
+#include "protocol.h"
+#include "requestparser.h"
+#include "sessionmanager.h"
+#include "tarnwicksocket.h"
+
+#include <QDeadlineTimer>
+
+#include <sys/socket.h>
+
+SessionManager HTTP_Request::sessionManager;
+
+namespace {
+
+const char FormType[] = "application/x-www-form-urlencoded";
+
+// Waits for more bytes until the deadline; false when none came.
+bool waitForMore(TarnwickSocket *socket, const QDeadlineTimer &deadline)
+{
+    if (deadline.hasExpired())
+        return false;
+    return socket->waitForReadyRead(int(qMin<qint64>(deadline.remainingTime(), Limits::RequestWaitMs)));
+}
+
+} // namespace
+
+HTTP_Request::HTTP_Request()
+    : session(new HTTP_Session)
+    , socket(new TarnwickSocket(this))
+{ }
+
+HTTP_Request::~HTTP_Request()
+{
+    if (merged)
+        sessionManager.release(session->id);
+    delete session;
+}
+
+bool HTTP_Request::start()
+{
+    if (!socket->isValid())
+        return false;
+
+    // The whole head, up to its empty line, however it is split into segments; the body
+    // stays in the socket until it is wanted.
+    const QDeadlineTimer deadline(Limits::RequestWaitMs);
+    RequestParser::ParseResult parsed;
+    for (;;) {
+        if (socket->bytesAvailable() == 0 && !waitForMore(socket, deadline))
+            return false;
+        parsed = RequestParser::parseHead(socket->peek(Limits::MaxHeadSize + 1));
+        if (parsed.status == RequestParser::Status::Complete)
+            break;
+        if (parsed.status != RequestParser::Status::Incomplete || TarnwickSocket::isStopped())
+            return false;
+        if (!waitForMore(socket, deadline))
+            return false;
+    }
+    if (socket->read(parsed.headSize).size() != parsed.headSize)
+        return false;
+
+    const RequestParser::RequestHead &head = parsed.head;
+    session->method = head.method;
+    session->url = head.url;
+    session->contentType = head.contentType;
+    // Only a post has a body worth reading; a body sent with a GET stays unread.
+    session->contentLength = head.method == RequestParser::Post ? head.contentLength : 0;
+    session->id = head.sessionId;
+    credentials = head.credentials;
+    hasCredentials = head.hasCredentials;
+
+    if (head.method == RequestParser::Post && head.contentType.startsWith(FormType)
+        && head.contentLength <= Limits::MaxFormBody) {
+        QByteArray body;
+        while (body.size() < head.contentLength) {
+            if (socket->bytesAvailable() == 0 && !waitForMore(socket, deadline))
+                return false;
+            const QByteArray part = socket->read(head.contentLength - body.size());
+            if (part.isEmpty())
+                return false;
+            body += part;
+        }
+        session->password = RequestParser::formField(body, Http::PasswordField);
+        sentPassword = !session->password.isEmpty();
+        session->contentLength = 0;
+    }
+
+    sessionManager.updateSession(session);
+    merged = true;
+    return true;
+}
+
+void HTTP_Request::close()
+{
+    const QDeadlineTimer deadline(Limits::DisconnectWaitMs);
+    while (socket->bytesToWrite() > 0 && !deadline.hasExpired()) {
+        if (!socket->waitForBytesWritten(int(deadline.remainingTime())))
+            break;
+    }
+
+    // A browser still sending a body would take a plain close as a reset and lose the
+    // answer; after our FIN it reads the answer, and we read what it still sends.
+    if (socket->state() == QAbstractSocket::ConnectedState) {
+        ::shutdown(int(socket->socketDescriptor()), SHUT_WR);
+        char sink[16 * 1024];
+        while (!deadline.hasExpired() && socket->state() == QAbstractSocket::ConnectedState) {
+            if (socket->bytesAvailable() == 0 && !socket->waitForReadyRead(int(deadline.remainingTime())))
+                break;
+            // Uncounted: nobody asked for these bytes.
+            if (socket->QTcpSocket::read(sink, sizeof sink) < 0)
+                break;
+        }
+    }
+    socket->abort();
+}

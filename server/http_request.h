@@ -1,0 +1,48 @@
+#pragma once
+
+#include "sessionmanager.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+class HTTP_Session;
+class TarnwickSocket;
+
+// One request of one connection: reads the request head (and a login form body) from
+// the connection's counted socket into the connection's own record, and joins the
+// record to the browser's stored session.
+class HTTP_Request : public QObject
+{
+    Q_OBJECT
+
+public:
+    HTTP_Request();
+    ~HTTP_Request() override;
+
+    // Reads one request within Limits::RequestWaitMs. False when there is no usable
+    // request: nothing arrived, the head is malformed or too large, or the method is
+    // neither GET nor POST. A body other than a login form stays unread in the socket.
+    bool start();
+
+    // Lets the answer reach the browser, then hangs up: flushes what is written, shuts
+    // down the sending side, drains what the browser still sends (so the close does
+    // not reset the connection) and waits at most Limits::DisconnectWaitMs.
+    void close();
+
+    // The connection's own record: the request's data, and after start() the stored
+    // session's id and login password.
+    HTTP_Session *session;
+    TarnwickSocket *socket;
+
+    // The decoded Basic credentials, "user:password", when the request carried them.
+    QString credentials;
+    bool hasCredentials = false;
+    // The request was a form post that carried a password field.
+    bool sentPassword = false;
+
+    static SessionManager sessionManager;
+
+private:
+    bool merged = false;
+};

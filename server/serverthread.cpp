@@ -1,0 +1,273 @@
+#include "serverthread.h"
+
+#include "access.h"
+#include "config/configuration.h"
+#include "contenttype.h"
+#include "http_request.h"
+#include "http_session.h"
+#include "pages/folderpage.h"
+#include "pages/html.h"
+#include "protocol.h"
+#include "requestparser.h"
+#include "tarnwicksocket.h"
+
+#include <QDir>
+#include <QFile>
+#include <QHostAddress>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+LockedValue<QFileInfo> ServerThread::fileInfo;
+int ServerThread::OperatingMode = 0;
+
+namespace {
+
+QString text(const QByteArray *value)
+{
+    return value ? QString::fromLocal8Bit(*value) : QString();
+}
+
+// Whether path names an entry inside folder, links resolved.
+bool isInside(const QString &path, const QString &folder)
+{
+    const QString canonicalFolder = QFileInfo(folder).canonicalFilePath();
+    const QString canonicalPath = QFileInfo(path).canonicalFilePath();
+    return !canonicalFolder.isEmpty() && canonicalPath.startsWith(canonicalFolder + QLatin1Char('/'));
+}
+
+// The peer as the status line shows it: dotted IPv4 also for a mapped IPv6 address.
+QString addressText(const QHostAddress &address)
+{
+    bool isV4 = false;
+    const quint32 v4 = address.toIPv4Address(&isV4);
+    return isV4 ? QHostAddress(v4).toString() : address.toString();
+}
+
+} // namespace
+
+ServerThread::ServerThread(qintptr socketDescriptor, QObject *parent)
+    : QThread(parent)
+    , request(new HTTP_Request)
+    , socketDescriptor(socketDescriptor)
+    , authMode(Configuration::getCurrentConfig()->getParam(ParamAuthMode, ReadDefault::AuthMode))
+{
+    request->moveToThread(this);
+    connect(this, &QThread::finished, this, qOverload<>(&ServerThread::end));
+}
+
+ServerThread::~ServerThread()
+{
+    disconnect();
+    delete request;
+}
+
+void ServerThread::abortConnection()
+{
+    QMutexLocker locker(&descriptorMutex);
+    if (descriptorOpen)
+        ::shutdown(int(socketDescriptor), SHUT_RDWR);
+}
+
+void ServerThread::end()
+{
+    Q_EMIT end(this);
+}
+
+void ServerThread::run()
+{
+    TarnwickSocket *socket = request->socket;
+    if (!socket->setSocketDescriptor(socketDescriptor)) {
+        Q_EMIT error(tr("Server error"), socket->errorString());
+        QMutexLocker locker(&descriptorMutex);
+        descriptorOpen = false;
+        ::close(int(socketDescriptor));
+        return;
+    }
+
+    const QHostAddress peer = socket->peerAddress();
+    if (!peer.isNull()) {
+        Q_EMIT newConnection(addressText(peer));
+        if (request->start()) {
+            if (!accept()) {
+                refuse();
+            } else {
+                HTTP_Session *session = request->session;
+                QString path = RequestParser::decodedPath(session->url);
+                if (session->method == RequestParser::Post && session->contentLength != 0) {
+                    // A body nobody asked for gets no answer.
+                    if (path == QLatin1String(Http::PathUpload))
+                        saveFile();
+                } else {
+                    if (session->method == RequestParser::Post && path == QLatin1String(Http::PathLogin)) {
+                        path = QLatin1String(Http::PathRoot);
+                        // A login starts a new session, so an id seen before it is worth nothing.
+                        if (authMode == AuthPassword && request->sentPassword)
+                            HTTP_Request::sessionManager.renewId(session);
+                    }
+                    answer(path);
+                }
+            }
+        }
+        request->close();
+    }
+
+    QMutexLocker locker(&descriptorMutex);
+    descriptorOpen = false;
+    socket->abort();
+}
+
+bool ServerThread::accept()
+{
+    switch (authMode) {
+    case AuthNone:
+        return true;
+    case AuthPassword:
+        return Access::passwordAccepted(request->session->password, Configuration::Password.load());
+    case AuthBasic:
+        return Access::basicAccepted(request->credentials, request->hasCredentials,
+                                     Configuration::getCurrentConfig()->userList());
+    default:
+        return false;
+    }
+}
+
+void ServerThread::refuse()
+{
+    if (authMode == AuthBasic) {
+        responseLength = 0;
+        responseType = Http::TypeHtml;
+        sendHeader(Http::StatusUnauthorized, Http::BasicChallenge);
+        TarnwickSocket *socket = request->socket;
+        socket->write(Http::Crlf);
+        socket->write("<h1>");
+        socket->writeTranslatedUtf8("Wrong password");
+        socket->write("</h1>");
+        return;
+    }
+    sendFile(text(Configuration::LangPath) + QLatin1String("login.html"), Http::StatusOk, Http::TypeHtmlUtf8);
+}
+
+void ServerThread::answer(const QString &path)
+{
+    if (!RequestParser::isSafePath(path)) {
+        notFound(path);
+        return;
+    }
+
+    const QFileInfo shared = fileInfo.load();
+    if (shared.isFile()) {
+        const QString folder = shared.absolutePath();
+        const bool pageFolder = QDir::cleanPath(folder) == QDir::cleanPath(text(Configuration::LangPath));
+        if (path.size() <= 1 || path.mid(1) == shared.fileName())
+            sendFile(shared.absoluteFilePath(), Http::StatusOk, QByteArray());
+        else if (pageFolder) // Get Files: the upload page and the files it refers to
+            sendFile(folder + path, Http::StatusOk, QByteArray());
+        else // Share File: the files beside the shared one stay private
+            notFound(folder + path);
+        return;
+    }
+
+    // The images the folder pages refer to by absolute path.
+    const QString iconDir = text(Configuration::IconDir);
+    if (!iconDir.isEmpty() && path.startsWith(iconDir)) {
+        if (isInside(path, iconDir))
+            sendFile(path, Http::StatusOk, QByteArray());
+        else
+            notFound(path);
+        return;
+    }
+
+    if (path == QLatin1String(Http::PathRoot))
+        sendDir(shared.absoluteFilePath());
+    else
+        sendFile(shared.absoluteFilePath() + path, Http::StatusOk, QByteArray());
+}
+
+void ServerThread::sendHeader(const QByteArray &status, const QByteArray &last)
+{
+    QByteArray header;
+    header.reserve(256 + last.size());
+    header.append(Http::Version).append(status).append(Http::Crlf);
+    header.append(Http::ServerLine).append(Http::Crlf);
+    if (responseLength > 0)
+        header.append(Http::ContentLengthPrefix)
+            .append(QByteArray::number(responseLength))
+            .append(Http::Crlf);
+    if (!responseType.isEmpty())
+        header.append(Http::ContentTypePrefix).append(responseType).append(Http::Crlf);
+    header.append(Http::SetCookiePrefix).append(request->session->cookieValue()).append(Http::Crlf);
+    header.append(Http::ConnectionClose).append(Http::Crlf);
+    header.append(last).append(Http::Crlf);
+    request->socket->write(header);
+}
+
+void ServerThread::notFound(const QString &file)
+{
+    responseLength = 0;
+    responseType = Http::TypeHtml;
+    sendHeader(Http::StatusNotFound, QByteArray());
+    request->socket->write(Html::notFoundPage(RequestParser::decodedPath(request->session->url), file));
+}
+
+void ServerThread::sendFile(const QString &path, const QByteArray &status, const QByteArray &type)
+{
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        const QString favicon = text(Configuration::IconDir) + QLatin1String("favicon.ico");
+        if (Configuration::getCurrentConfig()->getParam(ParamThumbnailView, ReadDefault::ThumbnailView) == 1
+            && path.endsWith(QLatin1String(Http::FaviconSuffix)) && path != favicon) {
+            sendFile(favicon, Http::StatusOk, QByteArray());
+            return;
+        }
+        notFound(path);
+        return;
+    }
+    // Only regular files: a folder has no bytes, and a pipe or device could hang the thread.
+    if (!info.isFile()) {
+        notFound(path);
+        return;
+    }
+
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        responseLength = 0;
+        sendHeader(Http::StatusCantRead, QByteArray());
+        return;
+    }
+
+    responseLength = file.size();
+    QByteArray last;
+    if (type.isEmpty()) {
+        const ContentType::Entry entry = ContentType::forFileName(info.fileName());
+        responseType = entry.type;
+        if (entry.attachment)
+            last = ContentType::attachmentLine(info.fileName());
+    } else {
+        responseType = type;
+    }
+    sendHeader(status, last);
+    request->socket->sendFile(&file);
+}
+
+void ServerThread::sendDir(const QString &folder)
+{
+    if (!QFileInfo(folder).isDir()) {
+        notFound(folder);
+        return;
+    }
+
+    bool allReady = true;
+    const QByteArray rows = FolderPage::rows(FolderPage::entries(folder), FolderPage::appendCell, &allReady);
+
+    responseLength = 0;
+    responseType = Http::TypeHtmlUtf8;
+    sendHeader(Http::StatusOk, QByteArray());
+    request->socket->write(
+        FolderPage::page(rows, allReady, FolderPage::PlainBody, fileInfo.load().absoluteFilePath()));
+}
+
+void ServerThread::saveFile()
+{
+    // Receiving files comes with the upload page; until then a posted body gets no answer.
+}

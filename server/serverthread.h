@@ -1,0 +1,67 @@
+#pragma once
+
+#include "config/lockedvalue.h"
+
+#include <QByteArray>
+#include <QFileInfo>
+#include <QMutex>
+#include <QString>
+#include <QThread>
+
+class HTTP_Request;
+
+// Serves the one request of one connection, then ends.
+class ServerThread : public QThread
+{
+    Q_OBJECT
+
+public:
+    ServerThread(qintptr socketDescriptor, QObject *parent);
+    ~ServerThread() override;
+
+    // Ends the connection at once from another thread: the thread's blocked reads and
+    // writes return, it sees the stop flag and finishes.
+    void abortConnection();
+
+    HTTP_Request *request;
+
+    // What is shared: the shared folder, the shared file, or in Get Files mode the
+    // upload page. Written by the GUI thread, read by every connection.
+    static LockedValue<QFileInfo> fileInfo;
+    // The window's operating mode (0 Share Folder, 1 Share File, 2 Get Files); the
+    // connections tell the modes apart by fileInfo alone.
+    static int OperatingMode;
+
+Q_SIGNALS:
+    void newConnection(const QString &address);
+    void error(const QString &title, const QString &msg);
+    void end(ServerThread *thread);
+
+protected:
+    void run() override;
+
+private Q_SLOTS:
+    void end();
+
+private:
+    bool accept();
+    void refuse();
+    void answer(const QString &path);
+    void sendHeader(const QByteArray &status, const QByteArray &last);
+    void notFound(const QString &file);
+    void sendFile(const QString &path, const QByteArray &status, const QByteArray &type);
+    void sendDir(const QString &folder);
+    void saveFile();
+
+    qintptr socketDescriptor;
+    int authMode;
+
+    // This connection's answer; parallel connections of one browser each have their own.
+    qint64 responseLength = 0;
+    QByteArray responseType;
+
+    // Guards the descriptor against being shut down after the thread closed it (the
+    // number could already belong to another connection by then).
+    QMutex descriptorMutex;
+    bool descriptorOpen = true;
+};

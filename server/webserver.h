@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QList>
+#include <QMutex>
+#include <QTcpServer>
+
+class Configuration;
+class ServerThread;
+
+// Listens on the configured port and hands every connection to a thread of its own.
+// It reaches the window only through its signals.
+class WebServer : public QTcpServer
+{
+    Q_OBJECT
+
+public:
+    explicit WebServer(QObject *parent = nullptr);
+    ~WebServer() override;
+
+    bool start();
+    // Returns at once: stops listening, ends every connection, serves nothing more.
+    void stop();
+    // 0 stopped, 1 listening.
+    int getState() const { return state; }
+    // Connection threads that have not ended yet.
+    int threadCount() const;
+
+public Q_SLOTS:
+    void configurationChanged(Configuration *c);
+
+Q_SIGNALS:
+    void newConnection(const QString &address);
+    void error(const QString &title, const QString &text);
+    // The data limit was reached; the server has stopped serving and waits for stop().
+    void dataLimit();
+    void started();
+    void stopped();
+
+protected:
+    void incomingConnection(qintptr socketDescriptor) override;
+
+private Q_SLOTS:
+    void removeThread(ServerThread *thread);
+
+private:
+    QList<ServerThread *> threads;
+    mutable QMutex mutex;
+    int state = 0;
+    int port;
+};

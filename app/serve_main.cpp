@@ -1,0 +1,29 @@
+#include "app/servecommand.h"
+#include "app/serveoptions.h"
+
+#include <QCoreApplication>
+#include <QTextStream>
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("tarnwick-serve"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TARNWICK_VERSION));
+
+    QString error;
+    const std::optional<ServeOptions> options
+        = ServeOptions::parse(QCoreApplication::arguments().mid(1), &error);
+    if (!options) {
+        QTextStream(stderr) << "tarnwick-serve: " << error << "\nTry 'tarnwick-serve --help'.\n";
+        return 2;
+    }
+    if (options->help) {
+        QTextStream(stdout) << ServeOptions::usage();
+        return 0;
+    }
+    if (options->version) {
+        QTextStream(stdout) << "tarnwick-serve " << TARNWICK_VERSION << '\n';
+        return 0;
+    }
+    return ServeCommand(*options).run();
+}

@@ -1,0 +1,160 @@
+#include "servecommand.h"
+
+#include "config/configuration.h"
+#include "server/serverthread.h"
+#include "server/tarnwicksocket.h"
+#include "server/webserver.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QHostAddress>
+#include <QNetworkInterface>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <unistd.h>
+
+namespace {
+
+constexpr int ExitUsage = 2;
+constexpr int ExitCannotListen = 3;
+
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int)
+{
+    const char byte = 1;
+    // Nothing else is safe inside a signal handler.
+    [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
+}
+
+} // namespace
+
+ServeCommand::ServeCommand(const ServeOptions &options)
+    : options(options)
+    , out(stdout)
+    , err(stderr)
+{ }
+
+void ServeCommand::say(const QString &line)
+{
+    out << line << Qt::endl;
+}
+
+bool ServeCommand::prepare()
+{
+    if (options.dataDir) {
+        if (!QFileInfo(*options.dataDir).isDir()) {
+            err << "tarnwick-serve: no folder " << *options.dataDir << Qt::endl;
+            return false;
+        }
+        Configuration::setDataDir(*options.dataDir);
+    }
+
+    // For this run only: the current settings change in memory and are never saved.
+    Configuration *config = Configuration::getCurrentConfig();
+    if (options.port)
+        config->setParam(ParamPort, *options.port);
+    if (options.authMode)
+        config->setParam(ParamAuthMode, *options.authMode);
+    if (options.password)
+        config->setParam(ParamPassword, *options.password);
+    if (!options.users.isEmpty())
+        config->setUserList(options.users);
+    if (options.downloadDir)
+        config->setParam(ParamDownloadPath, QFileInfo(*options.downloadDir).absoluteFilePath());
+    if (options.dataLimitKb)
+        config->setParam(ParamDataLimit, *options.dataLimitKb);
+    if (options.lifetime)
+        config->setParam(ParamLifetime, *options.lifetime);
+    if (options.thumbnails)
+        config->setParam(ParamThumbnailView, 1);
+
+    QFileInfo target;
+    switch (options.mode) {
+    case ServeOptions::ShareFolder:
+        target = QFileInfo(options.path);
+        if (!target.isDir()) {
+            err << "tarnwick-serve: not a folder: " << options.path << Qt::endl;
+            return false;
+        }
+        break;
+    case ServeOptions::ShareFile:
+        target = QFileInfo(options.path);
+        if (!target.isFile()) {
+            err << "tarnwick-serve: not a file: " << options.path << Qt::endl;
+            return false;
+        }
+        break;
+    case ServeOptions::Receive: {
+        target = QFileInfo(QString::fromLocal8Bit(*Configuration::LangPath) + QLatin1String("upload.html"));
+        const QFileInfo downloads(config->getParam(ParamDownloadPath));
+        if (!downloads.isDir() || !downloads.isWritable()) {
+            err << "tarnwick-serve: the download folder " << downloads.filePath()
+                << " is not a writable folder (--download-dir DIR)" << Qt::endl;
+            return false;
+        }
+        break;
+    }
+    }
+    ServerThread::fileInfo.store(QFileInfo(target.absoluteFilePath()));
+    ServerThread::OperatingMode = options.mode;
+    return true;
+}
+
+void ServeCommand::printAddresses(int port)
+{
+    QList<QHostAddress> addresses;
+    for (const QHostAddress &address : QNetworkInterface::allAddresses()) {
+        if (address.protocol() == QAbstractSocket::IPv4Protocol && !address.isLoopback())
+            addresses.append(address);
+    }
+    addresses.append(QHostAddress(QHostAddress::LocalHost));
+    const QString portPart = port == 80 ? QString() : QStringLiteral(":%1").arg(port);
+    say(QStringLiteral("Serving %1 — open:")
+            .arg(QDir::toNativeSeparators(ServerThread::fileInfo.load().filePath())));
+    for (const QHostAddress &address : qAsConst(addresses))
+        say(QStringLiteral("  http://%1%2/").arg(address.toString(), portPart));
+}
+
+void ServeCommand::printTotals()
+{
+    say(QStringLiteral("Sent %1 bytes, received %2 bytes.")
+            .arg(TarnwickSocket::Sent.load())
+            .arg(TarnwickSocket::Received.load()));
+}
+
+int ServeCommand::run()
+{
+    if (!prepare())
+        return ExitUsage;
+
+    if (::pipe(signalPipe) != 0)
+        return ExitUsage;
+    QSocketNotifier notifier(signalPipe[0], QSocketNotifier::Read);
+    connect(&notifier, &QSocketNotifier::activated, qApp, [] { QCoreApplication::exit(0); });
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    WebServer server;
+    connect(&server, &WebServer::newConnection, this,
+            [this](const QString &address) { say(QStringLiteral("Connection from %1").arg(address)); });
+    connect(&server, &WebServer::error, this, [this](const QString &title, const QString &text) {
+        err << title << ": " << QString(text).replace(QLatin1Char('\n'), QLatin1Char(' ')) << Qt::endl;
+    });
+    connect(&server, &WebServer::dataLimit, this, [this, &server] {
+        server.stop();
+        say(QStringLiteral("Data limit reached; the server has stopped."));
+        QCoreApplication::exit(0);
+    });
+
+    if (!server.start())
+        return ExitCannotListen;
+    printAddresses(server.serverPort());
+
+    const int status = QCoreApplication::exec();
+    server.stop();
+    printTotals();
+    return status;
+}

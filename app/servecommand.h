@@ -1,0 +1,31 @@
+#pragma once
+
+#include "serveoptions.h"
+
+#include <QObject>
+#include <QTextStream>
+
+class WebServer;
+
+// Runs the server headless for tarnwick-serve: applies the options for this run, prints
+// the addresses, one line per connection and per error, and the totals at the end.
+class ServeCommand : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit ServeCommand(const ServeOptions &options);
+
+    // Serves until SIGINT or SIGTERM or the data limit; returns the exit status.
+    int run();
+
+private:
+    bool prepare();
+    void printAddresses(int port);
+    void printTotals();
+    void say(const QString &line);
+
+    ServeOptions options;
+    QTextStream out;
+    QTextStream err;
+};

@@ -1,0 +1,169 @@
+#include "serveoptions.h"
+
+#include "config/paramid.h"
+
+#include <QCoreApplication>
+
+namespace {
+
+// Ranges the settings dialog also keeps to (a port may use the whole 16 bits here).
+constexpr int MinPort = 1;
+constexpr int MaxPort = 65535;
+constexpr int MaxDataLimitKb = 1000000000;
+constexpr int MinLifetime = 60;
+constexpr int MaxLifetime = 10000;
+
+std::optional<int> number(const QString &text, int min, int max)
+{
+    bool ok = false;
+    const int value = text.toInt(&ok);
+    if (!ok || value < min || value > max)
+        return std::nullopt;
+    return value;
+}
+
+} // namespace
+
+std::optional<ServeOptions> ServeOptions::parse(const QStringList &arguments, QString *error)
+{
+    ServeOptions options;
+    QStringList positional;
+
+    for (int i = 0; i < arguments.size(); ++i) {
+        const QString &arg = arguments.at(i);
+        auto value = [&](QString *out) {
+            if (i + 1 >= arguments.size()) {
+                *error = QStringLiteral("%1 needs a value").arg(arg);
+                return false;
+            }
+            *out = arguments.at(++i);
+            return true;
+        };
+        auto bounded = [&](std::optional<int> *out, int min, int max) {
+            QString text;
+            if (!value(&text))
+                return false;
+            *out = number(text, min, max);
+            if (!*out)
+                *error = QStringLiteral("%1 takes a whole number from %2 to %3, not \"%4\"")
+                             .arg(arg)
+                             .arg(min)
+                             .arg(max)
+                             .arg(text);
+            return out->has_value();
+        };
+
+        if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
+            options.help = true;
+        } else if (arg == QLatin1String("--version")) {
+            options.version = true;
+        } else if (arg == QLatin1String("--port")) {
+            if (!bounded(&options.port, MinPort, MaxPort))
+                return std::nullopt;
+        } else if (arg == QLatin1String("--auth")) {
+            QString mode;
+            if (!value(&mode))
+                return std::nullopt;
+            if (mode == QLatin1String("none"))
+                options.authMode = AuthNone;
+            else if (mode == QLatin1String("password"))
+                options.authMode = AuthPassword;
+            else if (mode == QLatin1String("basic"))
+                options.authMode = AuthBasic;
+            else {
+                *error = QStringLiteral("--auth takes none, password or basic, not \"%1\"").arg(mode);
+                return std::nullopt;
+            }
+        } else if (arg == QLatin1String("--password")) {
+            QString text;
+            if (!value(&text))
+                return std::nullopt;
+            options.password = text;
+        } else if (arg == QLatin1String("--user")) {
+            QString entry;
+            if (!value(&entry))
+                return std::nullopt;
+            if (!entry.contains(QLatin1Char(':')) || entry.startsWith(QLatin1Char(':'))) {
+                *error = QStringLiteral("--user takes NAME:PASSWORD, not \"%1\"").arg(entry);
+                return std::nullopt;
+            }
+            options.users.append(entry);
+        } else if (arg == QLatin1String("--download-dir")) {
+            QString dir;
+            if (!value(&dir))
+                return std::nullopt;
+            options.downloadDir = dir;
+        } else if (arg == QLatin1String("--data-limit")) {
+            if (!bounded(&options.dataLimitKb, 0, MaxDataLimitKb))
+                return std::nullopt;
+        } else if (arg == QLatin1String("--lifetime")) {
+            if (!bounded(&options.lifetime, MinLifetime, MaxLifetime))
+                return std::nullopt;
+        } else if (arg == QLatin1String("--thumbnails")) {
+            options.thumbnails = true;
+        } else if (arg == QLatin1String("--data-dir")) {
+            QString dir;
+            if (!value(&dir))
+                return std::nullopt;
+            options.dataDir = dir;
+        } else if (arg.startsWith(QLatin1String("--")) && arg.size() > 2) {
+            *error = QStringLiteral("unknown option %1").arg(arg);
+            return std::nullopt;
+        } else {
+            positional.append(arg);
+        }
+    }
+
+    if (options.help || options.version)
+        return options;
+
+    const QString command = positional.value(0);
+    if (command == QLatin1String("folder") || command == QLatin1String("file")) {
+        if (positional.size() != 2) {
+            *error = QStringLiteral("%1 takes one PATH").arg(command);
+            return std::nullopt;
+        }
+        options.mode = command == QLatin1String("folder") ? ShareFolder : ShareFile;
+        options.path = positional.at(1);
+    } else if (command == QLatin1String("receive")) {
+        if (positional.size() != 1) {
+            *error = QStringLiteral("receive takes no PATH");
+            return std::nullopt;
+        }
+        options.mode = Receive;
+    } else {
+        *error = command.isEmpty() ? QStringLiteral("say what to share: folder PATH, file PATH or receive")
+                                   : QStringLiteral("unknown command \"%1\"").arg(command);
+        return std::nullopt;
+    }
+    return options;
+}
+
+QString ServeOptions::usage()
+{
+    return QStringLiteral(
+        "Usage: tarnwick-serve [options] folder PATH | file PATH | receive\n"
+        "\n"
+        "Shares a folder or a file over HTTP, or receives uploads into the download folder.\n"
+        "Options override the saved settings for this run only; they are never saved.\n"
+        "\n"
+        "  folder PATH             list the files of PATH and let browsers download them\n"
+        "  file PATH               serve the one file PATH\n"
+        "  receive                 serve the upload page and store uploads\n"
+        "\n"
+        "  --port N                listen on port N (1-65535)\n"
+        "  --auth none|password|basic\n"
+        "                          access control: open, one password, or Basic users\n"
+        "  --password TEXT         the password of --auth password\n"
+        "  --user NAME:PASSWORD    a Basic user (repeatable; replaces the saved users)\n"
+        "  --download-dir DIR      where uploads are stored\n"
+        "  --data-limit KB         stop after this much traffic (1 KB = 1000 bytes; 0 = none)\n"
+        "  --lifetime SECONDS      how long an idle login lasts (60-10000)\n"
+        "  --thumbnails            folder pages show pictures\n"
+        "  --data-dir DIR          where the page and image files live\n"
+        "  --help                  show this text\n"
+        "  --version               show the version\n"
+        "\n"
+        "Exit status: 0 after SIGINT or SIGTERM or the data limit, 2 for bad usage,\n"
+        "3 when the port cannot be listened on.\n");
+}

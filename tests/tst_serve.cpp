@@ -1,0 +1,126 @@
+#include "support/rawclient.h"
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QtTest>
+
+// tarnwick-serve as a script would run it.
+class tst_Serve : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void usageErrors_data();
+    void usageErrors();
+    void helpAndVersion();
+    void portInUse();
+    void servesAFolderUntilTerminated();
+
+private:
+    QByteArray run(const QStringList &arguments, int *status);
+    static quint16 freePort();
+    QTemporaryDir shared;
+};
+
+void tst_Serve::initTestCase()
+{
+    QFile file(shared.filePath(QStringLiteral("hello.txt")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("hello");
+}
+
+QByteArray tst_Serve::run(const QStringList &arguments, int *status)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(QStringLiteral(TARNWICK_SERVE), arguments);
+    if (!process.waitForFinished(20000)) {
+        process.kill();
+        process.waitForFinished();
+    }
+    *status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    return process.readAll();
+}
+
+quint16 tst_Serve::freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost);
+    return probe.serverPort();
+}
+
+void tst_Serve::usageErrors_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("message");
+
+    QTest::addRow("nothing to share") << QStringList() << "say what to share";
+    QTest::addRow("bad port") << QStringList {"--port", "http", "folder", "/"} << "--port";
+    QTest::addRow("missing folder") << QStringList {"folder", "/no/such/folder"} << "not a folder";
+    QTest::addRow("folder given as file") << QStringList {"file", "/"} << "not a file";
+    QTest::addRow("no download folder")
+        << QStringList {"--download-dir", "/no/such", "receive"} << "download folder";
+}
+
+void tst_Serve::usageErrors()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, message);
+    int status = 0;
+    const QByteArray output = run(arguments, &status);
+    QCOMPARE(status, 2);
+    QVERIFY2(output.contains(message.toUtf8()), output.constData());
+}
+
+void tst_Serve::helpAndVersion()
+{
+    int status = -1;
+    QVERIFY(run({"--help"}, &status).contains("Usage: tarnwick-serve"));
+    QCOMPARE(status, 0);
+    QCOMPARE(run({"--version"}, &status), QByteArray("tarnwick-serve 1.5.6\n"));
+    QCOMPARE(status, 0);
+}
+
+void tst_Serve::portInUse()
+{
+    QTcpServer taken;
+    QVERIFY(taken.listen(QHostAddress::Any));
+    int status = 0;
+    const QByteArray output
+        = run({"--port", QString::number(taken.serverPort()), "folder", shared.path()}, &status);
+    QCOMPARE(status, 3);
+    QVERIFY2(output.contains("Unable to start the server"), output.constData());
+}
+
+void tst_Serve::servesAFolderUntilTerminated()
+{
+    const quint16 port = freePort();
+    QProcess process;
+    QByteArray output;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    connect(&process, &QProcess::readyRead, this, [&] { output += process.readAll(); });
+    process.start(QStringLiteral(TARNWICK_SERVE), {"--port", QString::number(port), "folder", shared.path()});
+    QVERIFY(process.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(output.contains(QStringLiteral("http://127.0.0.1:%1/").arg(port).toUtf8()),
+                             20000);
+
+    const RawResponse response = RawClient::exchange(port, "GET /hello.txt HTTP/1.1\r\nHost: x\r\n\r\n");
+    QCOMPARE(response.statusCode(), 202);
+    QCOMPARE(response.body, QByteArray("hello"));
+    QTRY_VERIFY(output.contains("Connection from 127.0.0.1"));
+
+    process.terminate();
+    QVERIFY(process.waitForFinished(10000));
+    output += process.readAll();
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 0);
+    QVERIFY2(QRegularExpression(QStringLiteral("Sent [1-9][0-9]* bytes, received [1-9][0-9]* bytes"))
+                 .match(QString::fromUtf8(output))
+                 .hasMatch(),
+             output.constData());
+}
+
+QTEST_GUILESS_MAIN(tst_Serve)
+#include "tst_serve.moc"

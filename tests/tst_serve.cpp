@@ -17,6 +17,7 @@ private Q_SLOTS:
     void helpAndVersion();
     void portInUse();
     void servesAFolderUntilTerminated();
+    void terminatedDuringDownloads();
 
 private:
     QByteArray run(const QStringList &arguments, int *status);
@@ -120,6 +121,37 @@ void tst_Serve::servesAFolderUntilTerminated()
                  .match(QString::fromUtf8(output))
                  .hasMatch(),
              output.constData());
+}
+
+void tst_Serve::terminatedDuringDownloads()
+{
+    QFile big(shared.filePath(QStringLiteral("big.bin")));
+    QVERIFY(big.open(QIODevice::WriteOnly));
+    QVERIFY(big.resize(256 * 1024 * 1024));
+    big.close();
+
+    const quint16 port = freePort();
+    QProcess process;
+    QByteArray output;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    connect(&process, &QProcess::readyRead, this, [&] { output += process.readAll(); });
+    process.start(QStringLiteral(TARNWICK_SERVE), {"--port", QString::number(port), "folder", shared.path()});
+    QTRY_VERIFY_WITH_TIMEOUT(output.contains("http://127.0.0.1"), 20000);
+
+    // Browsers that stop reading leave their connections stuck in sends.
+    std::vector<std::unique_ptr<RawClient>> clients;
+    for (int i = 0; i < 4; ++i) {
+        clients.push_back(std::make_unique<RawClient>());
+        QVERIFY(clients.back()->connectTo(port));
+        QVERIFY(clients.back()->send("GET /big.bin HTTP/1.1\r\nHost: x\r\n\r\n"));
+        QCOMPARE(clients.back()->readHead().statusCode(), 202);
+    }
+
+    process.terminate();
+    QVERIFY(process.waitForFinished(10000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 0);
+    QVERIFY(QFile::remove(big.fileName()));
 }
 
 QTEST_GUILESS_MAIN(tst_Serve)

@@ -8,6 +8,7 @@
 #include <QtTest>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 // The server over real loopback connections, spoken to byte for byte as a browser would.
 class tst_Server : public QObject
@@ -30,6 +31,8 @@ private Q_SLOTS:
     void downloads_data();
     void downloads();
     void notFoundPage();
+    void unreadableFile();
+    void hugeFileAnnouncesItsSize();
     void paths_data();
     void paths();
     void pipeIsNotOpened();
@@ -314,6 +317,31 @@ void tst_Server::notFoundPage()
     QCOMPARE(response.body,
              "<html><title>Wrong URL</title><body><h1>Wrong URL</h1>Path=/no such&lt;b&gt;<br>or File="
                  + fixture->sharedPath("no such&lt;b&gt;").toLatin1() + "<br>Not found.</body></html>");
+}
+
+void tst_Server::unreadableFile()
+{
+    if (::geteuid() == 0)
+        QSKIP("root reads every file");
+    ServerFixture::writeFile(fixture->sharedPath("locked.txt"), "locked");
+    QVERIFY(QFile::setPermissions(fixture->sharedPath("locked.txt"), QFileDevice::Permissions()));
+    const RawResponse response = RawClient::exchange(fixture->port(), get("/locked.txt"));
+    QCOMPARE(response.statusLine, QByteArray("HTTP/1.1 501 Can't read file"));
+    QVERIFY(response.body.isEmpty());
+}
+
+void tst_Server::hugeFileAnnouncesItsSize()
+{
+    QFile file(fixture->sharedPath("huge.bin"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QVERIFY(file.resize(Q_INT64_C(5) * 1024 * 1024 * 1024));
+    file.close();
+
+    RawClient client;
+    QVERIFY(client.connectTo(fixture->port()));
+    QVERIFY(client.send(get("/huge.bin")));
+    QCOMPARE(client.readHead().header("Content-Length"), QByteArray("5368709120"));
+    client.abort();
 }
 
 void tst_Server::paths_data()

@@ -39,7 +39,7 @@ constexpr Row Types[] = {
 // The page itself is shown; everything else is offered for saving.
 constexpr char ShownSuffix[] = "html";
 
-QString baseNameOf(const QString &fileName)
+QString fileNameOf(const QString &fileName)
 {
     return fileName.mid(fileName.lastIndexOf(QLatin1Char('/')) + 1);
 }
@@ -63,7 +63,7 @@ namespace ContentType {
 
 Entry forFileName(const QString &fileName)
 {
-    const QString name = baseNameOf(fileName);
+    const QString name = fileNameOf(fileName);
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
     if (dot < 0)
         return {QByteArray(), true};
@@ -77,10 +77,9 @@ Entry forFileName(const QString &fileName)
 
 QByteArray attachmentLine(const QString &fileName)
 {
-    QString name = baseNameOf(fileName);
-    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-    if (dot >= 0)
-        name.truncate(dot);
+    // The whole name, suffix included: a download saved without its suffix would not
+    // open with its program.
+    const QString name = fileNameOf(fileName);
 
     QByteArray line(Http::AttachmentPrefix);
     line.reserve(line.size() + 3 * name.size() + 32);

@@ -19,10 +19,9 @@ Entry forFileName(const QString &fileName);
 
 /*!
  * The whole Content-Disposition line, CR LF included, starting with
- * Http::AttachmentPrefix. It names the file's complete base name (the name without
- * its last suffix) twice: quoted in Latin-1, where other characters become "?" and
- * quotes, backslashes and control characters become "_", and as percent-encoded
- * UTF-8 in a filename* parameter for the browsers that can save any name.
+ * Http::AttachmentPrefix. It names the file (its whole name, suffix included) twice: quoted in Latin-1, where
+ * other characters become "?" and quotes, backslashes and control characters become "_", and as
+ * percent-encoded UTF-8 in a filename* parameter for the browsers that can save any name.
  */
 QByteArray attachmentLine(const QString &fileName);
 

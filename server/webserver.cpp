@@ -10,6 +10,10 @@
 
 #include <unistd.h>
 
+namespace {
+constexpr uint ConnectionStackSize = 256 * 1024;
+}
+
 WebServer::WebServer(QObject *parent)
     : QTcpServer(parent)
 {
@@ -93,6 +97,9 @@ void WebServer::incomingConnection(qintptr socketDescriptor)
     }
 
     auto *thread = new ServerThread(socketDescriptor, this);
+    // A connection needs little stack; small stacks are reused by the C library instead
+    // of being mapped and unmapped for every connection.
+    thread->setStackSize(ConnectionStackSize);
     connect(thread, qOverload<ServerThread *>(&ServerThread::end), this, &WebServer::removeThread);
     connect(thread, &ServerThread::newConnection, this, &WebServer::newConnection);
     connect(thread, &ServerThread::error, this, &WebServer::error);

@@ -76,50 +76,52 @@ void tst_ContentType::attachmentLine_data()
     QTest::addColumn<QByteArray>("line");
 
     QTest::addRow("photo.JPG") << QStringLiteral("photo.JPG")
-                               << QByteArray("Content-Disposition: attachment; filename=\"photo\"; "
-                                             "filename*=UTF-8''photo\r\n");
-    QTest::addRow("last suffix only")
-        << QStringLiteral("archive.tar.gz")
-        << QByteArray("Content-Disposition: attachment; filename=\"archive.tar\"; "
-                      "filename*=UTF-8''archive.tar\r\n");
+                               << QByteArray("Content-Disposition: attachment; filename=\"photo.JPG\"; "
+                                             "filename*=UTF-8''photo.JPG\r\n");
+    QTest::addRow("suffixes kept") << QStringLiteral("archive.tar.gz")
+                                   << QByteArray(
+                                          "Content-Disposition: attachment; filename=\"archive.tar.gz\"; "
+                                          "filename*=UTF-8''archive.tar.gz\r\n");
     QTest::addRow("no dot") << QStringLiteral("README")
                             << QByteArray("Content-Disposition: attachment; filename=\"README\"; "
                                           "filename*=UTF-8''README\r\n");
     QTest::addRow("name in a path") << QStringLiteral("/srv/share.d/index.htm")
-                                    << QByteArray("Content-Disposition: attachment; filename=\"index\"; "
-                                                  "filename*=UTF-8''index\r\n");
+                                    << QByteArray("Content-Disposition: attachment; filename=\"index.htm\"; "
+                                                  "filename*=UTF-8''index.htm\r\n");
     QTest::addRow("hidden file") << QStringLiteral(".profile")
-                                 << QByteArray("Content-Disposition: attachment; filename=\"\"; "
-                                               "filename*=UTF-8''\r\n");
+                                 << QByteArray("Content-Disposition: attachment; filename=\".profile\"; "
+                                               "filename*=UTF-8''.profile\r\n");
     QTest::addRow("blank") << QStringLiteral("a b.txt")
-                           << QByteArray("Content-Disposition: attachment; filename=\"a b\"; "
-                                         "filename*=UTF-8''a%20b\r\n");
+                           << QByteArray("Content-Disposition: attachment; filename=\"a b.txt\"; "
+                                         "filename*=UTF-8''a%20b.txt\r\n");
     QTest::addRow("percent sign") << QStringLiteral("100%.txt")
-                                  << QByteArray("Content-Disposition: attachment; filename=\"100%\"; "
-                                                "filename*=UTF-8''100%25\r\n");
+                                  << QByteArray("Content-Disposition: attachment; filename=\"100%.txt\"; "
+                                                "filename*=UTF-8''100%25.txt\r\n");
     QTest::addRow("quotes") << QStringLiteral("say \"hi\".txt")
-                            << QByteArray("Content-Disposition: attachment; filename=\"say _hi_\"; "
-                                          "filename*=UTF-8''say%20%22hi%22\r\n");
+                            << QByteArray("Content-Disposition: attachment; filename=\"say _hi_.txt\"; "
+                                          "filename*=UTF-8''say%20%22hi%22.txt\r\n");
     QTest::addRow("backslash") << QStringLiteral("a\\\".txt")
-                               << QByteArray("Content-Disposition: attachment; filename=\"a__\"; "
-                                             "filename*=UTF-8''a%5C%22\r\n");
-    QTest::addRow("CR LF and a header") << QStringLiteral("x\r\nSet-Cookie: a=1.pdf")
-                                        << QByteArray("Content-Disposition: attachment; "
-                                                      "filename=\"x__Set-Cookie: a=1\"; "
-                                                      "filename*=UTF-8''x%0D%0ASet-Cookie%3A%20a%3D1\r\n");
+                               << QByteArray("Content-Disposition: attachment; filename=\"a__.txt\"; "
+                                             "filename*=UTF-8''a%5C%22.txt\r\n");
+    QTest::addRow("CR LF and a header")
+        << QStringLiteral("x\r\nSet-Cookie: a=1.pdf")
+        << QByteArray("Content-Disposition: attachment; "
+                      "filename=\"x__Set-Cookie: a=1.pdf\"; "
+                      "filename*=UTF-8''x%0D%0ASet-Cookie%3A%20a%3D1.pdf\r\n");
     QTest::addRow("tab, DEL and C1 control")
         << QStringLiteral("a\tb\u007fc\u0085d.wav")
-        << QByteArray("Content-Disposition: attachment; filename=\"a_b_c_d\"; "
-                      "filename*=UTF-8''a%09b%7Fc%C2%85d\r\n");
+        << QByteArray("Content-Disposition: attachment; filename=\"a_b_c_d.wav\"; "
+                      "filename*=UTF-8''a%09b%7Fc%C2%85d.wav\r\n");
     QTest::addRow("Latin-1") << QStringLiteral("k\u00e4si \u00a9.jpg")
-                             << QByteArray("Content-Disposition: attachment; filename=\"k\xe4si \xa9\"; "
-                                           "filename*=UTF-8''k%C3%A4si%20%C2%A9\r\n");
+                             << QByteArray("Content-Disposition: attachment; filename=\"k\xe4si \xa9.jpg\"; "
+                                           "filename*=UTF-8''k%C3%A4si%20%C2%A9.jpg\r\n");
     QTest::addRow("outside Latin-1") << QStringLiteral("\u65e5\u672c\u20ac.pdf")
-                                     << QByteArray("Content-Disposition: attachment; filename=\"???\"; "
-                                                   "filename*=UTF-8''%E6%97%A5%E6%9C%AC%E2%82%AC\r\n");
-    QTest::addRow("beyond the first plane") << QStringLiteral("a\U0001F600.png")
-                                            << QByteArray("Content-Disposition: attachment; filename=\"a?\"; "
-                                                          "filename*=UTF-8''a%F0%9F%98%80\r\n");
+                                     << QByteArray("Content-Disposition: attachment; filename=\"???.pdf\"; "
+                                                   "filename*=UTF-8''%E6%97%A5%E6%9C%AC%E2%82%AC.pdf\r\n");
+    QTest::addRow("beyond the first plane")
+        << QStringLiteral("a\U0001F600.png")
+        << QByteArray("Content-Disposition: attachment; filename=\"a?.png\"; "
+                      "filename*=UTF-8''a%F0%9F%98%80.png\r\n");
 }
 
 void tst_ContentType::attachmentLine()

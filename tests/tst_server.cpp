@@ -271,22 +271,24 @@ void tst_Server::downloads_data()
     QTest::addColumn<QByteArray>("type"); // empty: no Content-Type line
     QTest::addColumn<QByteArray>("disposition"); // empty: no attachment line
 
-    QTest::addRow("jpeg in capitals") << "photo.JPG" << QByteArray("jpeg") << QByteArray("image/jpeg")
-                                      << QByteArray("attachment; filename=\"photo\"; filename*=UTF-8''photo");
+    QTest::addRow("jpeg in capitals")
+        << "photo.JPG" << QByteArray("jpeg") << QByteArray("image/jpeg")
+        << QByteArray("attachment; filename=\"photo.JPG\"; filename*=UTF-8''photo.JPG");
     QTest::addRow("html page") << "index.html" << QByteArray("<p>") << QByteArray("text/html; charset=UTF-8")
                                << QByteArray();
     QTest::addRow("htm is not in the table")
         << "index.htm" << QByteArray("<p>") << QByteArray()
-        << QByteArray("attachment; filename=\"index\"; filename*=UTF-8''index");
+        << QByteArray("attachment; filename=\"index.htm\"; filename*=UTF-8''index.htm");
     QTest::addRow("aac") << "song.aac" << QByteArray("aac") << QByteArray("video/mp4v-es, audio/mp4")
-                         << QByteArray("attachment; filename=\"song\"; filename*=UTF-8''song");
+                         << QByteArray("attachment; filename=\"song.aac\"; filename*=UTF-8''song.aac");
     QTest::addRow("no dot") << "README" << QByteArray("read me") << QByteArray()
                             << QByteArray("attachment; filename=\"README\"; filename*=UTF-8''README");
     QTest::addRow("non-Latin-1 name")
         << "\u65e5\u672c.pdf" << QByteArray("%PDF") << QByteArray("application/pdf")
-        << QByteArray("attachment; filename=\"??\"; filename*=UTF-8''%E6%97%A5%E6%9C%AC");
+        << QByteArray("attachment; filename=\"??.pdf\"; filename*=UTF-8''%E6%97%A5%E6%9C%AC.pdf");
     QTest::addRow("empty file") << "empty.zip" << QByteArray() << QByteArray("application/zip")
-                                << QByteArray("attachment; filename=\"empty\"; filename*=UTF-8''empty");
+                                << QByteArray(
+                                       "attachment; filename=\"empty.zip\"; filename*=UTF-8''empty.zip");
 }
 
 void tst_Server::downloads()
@@ -437,7 +439,7 @@ void tst_Server::faviconSubstitute()
     if (status == 202) {
         QCOMPARE(response.body, QByteArray("icon bytes"));
         QCOMPARE(response.headerCount("Content-Type"), 0);
-        QVERIFY(response.header("Content-Disposition").startsWith("attachment; filename=\"favicon\""));
+        QVERIFY(response.header("Content-Disposition").startsWith("attachment; filename=\"favicon.ico\""));
     }
 }
 

@@ -58,18 +58,18 @@ void SessionManager::setClock(qint64 (*nowMs)())
 void SessionManager::updateSession(HTTP_Session *request)
 {
     QMutexLocker locker(&mutex);
-    auto it = sessions.find(request->id);
+    const auto it = sessions.find(request->id);
     if (it == sessions.end()) {
-        // An id the server did not issue is never adopted.
+        // An id the server did not issue is never adopted. Nothing is stored before a login,
+        // so requests without a cookie cannot push logged-in browsers out of the store.
         request->id = freshId();
-        if (!makeRoom())
-            return;
-        it = sessions.insert(request->id, Stored());
+        return;
     }
-    if (!request->password.isEmpty())
-        it->password = request->password;
     ++it->holders;
-    request->password = it->password;
+    // A password the form sent is only tried for this request; the login changes when the
+    // connection accepts it and calls renewId().
+    if (request->password.isEmpty())
+        request->password = it->password;
 }
 
 void SessionManager::release(quint64 id)
@@ -85,10 +85,8 @@ void SessionManager::release(quint64 id)
 void SessionManager::renewId(HTTP_Session *request)
 {
     QMutexLocker locker(&mutex);
-    QString password = request->password;
     const auto old = sessions.find(request->id);
     if (old != sessions.end()) {
-        password = old->password;
         // Other connections of the browser may still hold the old id; they keep the session
         // until they end, but without the login.
         if (old->holders > 1) {
@@ -99,8 +97,9 @@ void SessionManager::renewId(HTTP_Session *request)
         }
     }
     request->id = freshId();
+    // With every place held the login still answers this request, but is not kept.
     if (makeRoom())
-        sessions.insert(request->id, Stored {password, 1, 0});
+        sessions.insert(request->id, Stored {request->password, 1, 0});
 }
 
 bool SessionManager::contains(quint64 id) const

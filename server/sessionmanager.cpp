@@ -65,7 +65,8 @@ void SessionManager::updateSession(HTTP_Session *request)
         request->id = freshId();
         return;
     }
-    ++it->holders;
+    if (it->holders++ == 0)
+        idleOrder.erase(it->idlePlace);
     // A password the form sent is only tried for this request; the login changes when the
     // connection accepts it and calls renewId().
     if (request->password.isEmpty())
@@ -78,8 +79,10 @@ void SessionManager::release(quint64 id)
     const auto it = sessions.find(id);
     if (it == sessions.end() || it->holders == 0)
         return;
-    if (--it->holders == 0)
+    if (--it->holders == 0) {
         it->idleSince = now();
+        it->idlePlace = idleOrder.insert(idleOrder.end(), id);
+    }
 }
 
 void SessionManager::renewId(HTTP_Session *request)
@@ -93,13 +96,16 @@ void SessionManager::renewId(HTTP_Session *request)
             --old->holders;
             old->password.clear();
         } else {
-            sessions.erase(old);
+            drop(old);
         }
     }
     request->id = freshId();
     // With every place held the login still answers this request, but is not kept.
-    if (makeRoom())
-        sessions.insert(request->id, Stored {request->password, 1, 0});
+    if (makeRoom()) {
+        Stored &stored = sessions[request->id];
+        stored.password = request->password;
+        stored.holders = 1;
+    }
 }
 
 bool SessionManager::contains(quint64 id) const
@@ -124,17 +130,19 @@ void SessionManager::stopTimer()
     timer->stop();
     QMutexLocker locker(&mutex);
     sessions.clear();
+    idleOrder.clear();
 }
 
 void SessionManager::checkSessions()
 {
     QMutexLocker locker(&mutex);
     const qint64 sweepTime = now();
-    for (auto it = sessions.begin(); it != sessions.end();) {
-        if (it->holders == 0 && sweepTime - it->idleSince > lifetimeMs)
-            it = sessions.erase(it);
-        else
-            ++it;
+    // Only idle sessions expire.
+    for (auto idle = idleOrder.begin(); idle != idleOrder.end();) {
+        const auto it = sessions.find(*idle);
+        ++idle;
+        if (sweepTime - it->idleSince > lifetimeMs)
+            drop(it);
     }
 }
 
@@ -159,13 +167,15 @@ bool SessionManager::makeRoom()
 {
     if (sessions.size() < Limits::MaxSessions)
         return true;
-    auto oldest = sessions.end();
-    for (auto it = sessions.begin(); it != sessions.end(); ++it) {
-        if (it->holders == 0 && (oldest == sessions.end() || it->idleSince < oldest->idleSince))
-            oldest = it;
-    }
-    if (oldest == sessions.end())
+    if (idleOrder.empty())
         return false;
-    sessions.erase(oldest);
+    drop(sessions.find(idleOrder.front()));
     return true;
+}
+
+void SessionManager::drop(Iterator it)
+{
+    if (it->holders == 0)
+        idleOrder.erase(it->idlePlace);
+    sessions.erase(it);
 }

@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QString>
 
+#include <list>
+
 class Configuration;
 class HTTP_Session;
 class QTimer;
@@ -68,14 +70,21 @@ private:
         QString password;
         int holders = 0;
         qint64 idleSince = 0;
+        // The session's place in idleOrder while no connection holds it.
+        std::list<quint64>::iterator idlePlace {};
     };
+    using Iterator = QHash<quint64, Stored>::iterator;
 
     quint64 freshId() const;
     // Makes a place for one more session; false when every stored session is held.
     bool makeRoom();
+    void drop(Iterator it);
 
     mutable QMutex mutex;
     QHash<quint64, Stored> sessions;
+    // The ids of the sessions nobody holds, in the order they became idle, so the one unused
+    // longest is found without looking at the others.
+    std::list<quint64> idleOrder;
     qint64 lifetimeMs = 0;
     QTimer *timer;
 };

@@ -24,9 +24,11 @@ public:
     QByteArray contentType;
     qint64 contentLength = 0;
     QByteArray contentDisposition;
-    // The password of a login form; after SessionManager::updateSession, the browser's login.
+    // The password of a login form. When the form sent none, SessionManager::updateSession
+    // fills in the login stored for the browser's session, if there is one.
     QString password;
-    // The id of the SessionId cookie (0: none); after updateSession, the stored session's id.
+    // The id of the SessionId cookie (0: none). After updateSession, the stored session's id,
+    // or a fresh id that is not stored (yet) when the cookie named no stored session.
     quint64 id = 0;
 
     // "SessionId=<id>", the value of the Set-Cookie line. The browser keeps the cookie until

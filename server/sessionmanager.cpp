@@ -58,18 +58,19 @@ void SessionManager::setClock(qint64 (*nowMs)())
 void SessionManager::updateSession(HTTP_Session *request)
 {
     QMutexLocker locker(&mutex);
-    auto it = sessions.find(request->id);
+    const auto it = sessions.find(request->id);
     if (it == sessions.end()) {
-        // An id the server did not issue is never adopted.
+        // An id the server did not issue is never adopted. Nothing is stored before a login,
+        // so requests without a cookie cannot push logged-in browsers out of the store.
         request->id = freshId();
-        if (!makeRoom())
-            return;
-        it = sessions.insert(request->id, Stored());
+        return;
     }
-    if (!request->password.isEmpty())
-        it->password = request->password;
-    ++it->holders;
-    request->password = it->password;
+    if (it->holders++ == 0)
+        idleOrder.erase(it->idlePlace);
+    // A password the form sent is only tried for this request; the login changes when the
+    // connection accepts it and calls renewId().
+    if (request->password.isEmpty())
+        request->password = it->password;
 }
 
 void SessionManager::release(quint64 id)
@@ -78,29 +79,33 @@ void SessionManager::release(quint64 id)
     const auto it = sessions.find(id);
     if (it == sessions.end() || it->holders == 0)
         return;
-    if (--it->holders == 0)
+    if (--it->holders == 0) {
         it->idleSince = now();
+        it->idlePlace = idleOrder.insert(idleOrder.end(), id);
+    }
 }
 
 void SessionManager::renewId(HTTP_Session *request)
 {
     QMutexLocker locker(&mutex);
-    QString password = request->password;
     const auto old = sessions.find(request->id);
     if (old != sessions.end()) {
-        password = old->password;
         // Other connections of the browser may still hold the old id; they keep the session
         // until they end, but without the login.
         if (old->holders > 1) {
             --old->holders;
             old->password.clear();
         } else {
-            sessions.erase(old);
+            drop(old);
         }
     }
     request->id = freshId();
-    if (makeRoom())
-        sessions.insert(request->id, Stored {password, 1, 0});
+    // With every place held the login still answers this request, but is not kept.
+    if (makeRoom()) {
+        Stored &stored = sessions[request->id];
+        stored.password = request->password;
+        stored.holders = 1;
+    }
 }
 
 bool SessionManager::contains(quint64 id) const
@@ -125,17 +130,19 @@ void SessionManager::stopTimer()
     timer->stop();
     QMutexLocker locker(&mutex);
     sessions.clear();
+    idleOrder.clear();
 }
 
 void SessionManager::checkSessions()
 {
     QMutexLocker locker(&mutex);
     const qint64 sweepTime = now();
-    for (auto it = sessions.begin(); it != sessions.end();) {
-        if (it->holders == 0 && sweepTime - it->idleSince > lifetimeMs)
-            it = sessions.erase(it);
-        else
-            ++it;
+    // Only idle sessions expire.
+    for (auto idle = idleOrder.begin(); idle != idleOrder.end();) {
+        const auto it = sessions.find(*idle);
+        ++idle;
+        if (sweepTime - it->idleSince > lifetimeMs)
+            drop(it);
     }
 }
 
@@ -160,13 +167,15 @@ bool SessionManager::makeRoom()
 {
     if (sessions.size() < Limits::MaxSessions)
         return true;
-    auto oldest = sessions.end();
-    for (auto it = sessions.begin(); it != sessions.end(); ++it) {
-        if (it->holders == 0 && (oldest == sessions.end() || it->idleSince < oldest->idleSince))
-            oldest = it;
-    }
-    if (oldest == sessions.end())
+    if (idleOrder.empty())
         return false;
-    sessions.erase(oldest);
+    drop(sessions.find(idleOrder.front()));
     return true;
+}
+
+void SessionManager::drop(Iterator it)
+{
+    if (it->holders == 0)
+        idleOrder.erase(it->idlePlace);
+    sessions.erase(it);
 }

@@ -1,3 +1,4 @@
+#include "server/http_request.h"
 #include "server/protocol.h"
 #include "server/tarnwicksocket.h"
 #include "support/rawclient.h"
@@ -220,6 +221,25 @@ void tst_Server::passwordLogin()
     response = RawClient::exchange(fixture->port(), get("/a.txt", "Cookie: " + firstCookie + "\r\n"));
     QCOMPARE(response.body, QByteArray(ServerFixture::LoginPage));
 
+    // A wrong password sent with the logged-in cookie is refused, and the browser stays
+    // logged in under the same id.
+    response = login("wrong", loggedIn);
+    QCOMPARE(response.body, QByteArray(ServerFixture::LoginPage));
+    QCOMPARE(sessionCookie(response), loggedIn);
+    response = RawClient::exchange(fixture->port(), get("/a.txt", "Cookie: " + loggedIn + "\r\n"));
+    QCOMPARE(response.body, QByteArray("x"));
+
+    // Logging in again moves the browser to another fresh id.
+    response = login("a%26b+c%2Bd", loggedIn);
+    QVERIFY(response.body.contains("a.txt"));
+    const QByteArray again = sessionCookie(response);
+    QVERIFY(again != loggedIn);
+    QVERIFY(again != firstCookie);
+    response = RawClient::exchange(fixture->port(), get("/a.txt", "Cookie: " + again + "\r\n"));
+    QCOMPARE(response.body, QByteArray("x"));
+    response = RawClient::exchange(fixture->port(), get("/a.txt", "Cookie: " + loggedIn + "\r\n"));
+    QCOMPARE(response.body, QByteArray(ServerFixture::LoginPage));
+
     // A new password sends everyone back to the login page.
     ServerFixture::config()->setParam(ParamPassword, QStringLiteral("other"));
     fixture->reconfigure();
@@ -255,6 +275,8 @@ void tst_Server::sessionIdsAreNotGuessable()
     for (int i = 0; i < 20; ++i)
         ids.insert(sessionCookie(RawClient::exchange(fixture->port(), get("/"))));
     QCOMPARE(ids.size(), 20);
+    // Browsers that have not logged in take no place in the session store.
+    QCOMPARE(HTTP_Request::sessionManager.count(), 0);
 
     // An id the server never issued is replaced, never adopted.
     const RawResponse response = RawClient::exchange(fixture->port(), get("/", "Cookie: SessionId=7\r\n"));

@@ -3,6 +3,7 @@
 #include "server/limits.h"
 #include "server/sessionmanager.h"
 
+#include <QSet>
 #include <QThread>
 #include <QtTest>
 
@@ -32,7 +33,7 @@ HTTP_Session request(quint64 id, const QString &password = QString())
     return record;
 }
 
-// One whole connection: merge, then release. Returns the id the answer carries.
+// One whole connection without a login: join, then release. Returns the id the answer carries.
 quint64 visit(SessionManager *manager, quint64 id, const QString &password = QString())
 {
     HTTP_Session record = request(id, password);
@@ -41,7 +42,24 @@ quint64 visit(SessionManager *manager, quint64 id, const QString &password = QSt
     return record.id;
 }
 
-// The login a request with this id finds; empty for a fresh session.
+// A connection whose login form was accepted, as the connection runs it; the session stays
+// held until the caller releases record->id.
+void holdLogin(SessionManager *manager, HTTP_Session *record)
+{
+    manager->updateSession(record);
+    manager->renewId(record);
+}
+
+// A whole connection that logs in. Returns the id of the new session.
+quint64 logIn(SessionManager *manager, const QString &password, quint64 id = 0)
+{
+    HTTP_Session record = request(id, password);
+    holdLogin(manager, &record);
+    manager->release(record.id);
+    return record.id;
+}
+
+// The login a request with this id finds; "<not stored>" when the id is not taken back.
 QString loginOf(SessionManager *manager, quint64 id)
 {
     HTTP_Session record = request(id);
@@ -60,9 +78,12 @@ private Q_SLOTS:
     void init();
     void cleanup();
 
-    void sameIdKeepsOneSessionAndItsLogin();
-    void unissuedIdGetsAFreshOne_data();
-    void unissuedIdGetsAFreshOne();
+    void unknownIdGetsAFreshOneAndNothingIsStored_data();
+    void unknownIdGetsAFreshOneAndNothingIsStored();
+    void requestsWithoutCookieNeverFillTheStore();
+    void loginIsStoredAndFoundAgain();
+    void postedPasswordIsNotStored_data();
+    void postedPasswordIsNotStored();
     void expiryIsStrictlyAfterTheLifetime_data();
     void expiryIsStrictlyAfterTheLifetime();
     void idleTimeStartsWhenTheLastHolderLeaves();
@@ -71,9 +92,10 @@ private Q_SLOTS:
     void stopTimerForgetsEverySession();
     void fullStoreDropsTheLongestIdle();
     void fullStoreOfHeldSessionsStoresNoMore();
+    void loginMovesToAFreshId_data();
     void loginMovesToAFreshId();
     void loginWhileAnotherConnectionHoldsTheOldId();
-    void parallelMergesWhileSweeping();
+    void parallelRequestsWhileSweeping();
 };
 
 void tst_SessionManager::init()
@@ -87,52 +109,105 @@ void tst_SessionManager::cleanup()
     SessionManager::setClock(nullptr);
 }
 
-void tst_SessionManager::sameIdKeepsOneSessionAndItsLogin()
-{
-    SessionManager manager;
-    HTTP_Session login = request(0, QStringLiteral("secret"));
-    login.method = HTTP_Session::MethodPost;
-    manager.updateSession(&login);
-    QVERIFY(login.id != 0);
-    QCOMPARE(login.password, QStringLiteral("secret"));
-    manager.release(login.id);
-
-    // A later request with the cookie and no form keeps the login.
-    HTTP_Session next = request(login.id);
-    next.method = HTTP_Session::MethodGet;
-    manager.updateSession(&next);
-    QCOMPARE(next.id, login.id);
-    QCOMPARE(next.password, QStringLiteral("secret"));
-    QCOMPARE(next.method, int(HTTP_Session::MethodGet));
-    manager.release(next.id);
-    QCOMPARE(manager.count(), 1);
-}
-
-void tst_SessionManager::unissuedIdGetsAFreshOne_data()
+void tst_SessionManager::unknownIdGetsAFreshOneAndNothingIsStored_data()
 {
     QTest::addColumn<quint64>("id");
-    QTest::addRow("no cookie") << quint64(0);
-    QTest::addRow("small number") << quint64(42);
-    QTest::addRow("large number") << quint64(0xfedcba9876543210);
+    QTest::addColumn<QString>("password");
+    QTest::addRow("no cookie") << quint64(0) << QString();
+    QTest::addRow("small number") << quint64(42) << QString();
+    QTest::addRow("large number") << quint64(0xfedcba9876543210) << QString();
+    QTest::addRow("no cookie, form password") << quint64(0) << QStringLiteral("guess");
+    QTest::addRow("never issued, form password") << quint64(42) << QStringLiteral("guess");
 }
 
-void tst_SessionManager::unissuedIdGetsAFreshOne()
+void tst_SessionManager::unknownIdGetsAFreshOneAndNothingIsStored()
 {
     QFETCH(quint64, id);
+    QFETCH(QString, password);
     SessionManager manager;
-    const quint64 other = visit(&manager, 0);
+    const quint64 other = logIn(&manager, QStringLiteral("secret"));
 
-    // A password brought with an id the server never gave out is kept in a new session only.
-    HTTP_Session record = request(id, QStringLiteral("secret"));
+    HTTP_Session record = request(id, password);
     manager.updateSession(&record);
     QVERIFY(record.id != 0);
     QVERIFY(record.id != id);
     QVERIFY(record.id != other);
-    QVERIFY(manager.contains(record.id));
+    // The form's password is tried for this request only; no stored login is lent to it.
+    QCOMPARE(record.password, password);
+    QVERIFY(!manager.contains(record.id));
     QVERIFY(!manager.contains(id));
-    QCOMPARE(manager.count(), 2);
+    QCOMPARE(manager.count(), 1);
     manager.release(record.id);
-    QCOMPARE(loginOf(&manager, other), QString());
+    QCOMPARE(manager.count(), 1);
+    QCOMPARE(loginOf(&manager, other), QStringLiteral("secret"));
+}
+
+void tst_SessionManager::requestsWithoutCookieNeverFillTheStore()
+{
+    SessionManager manager;
+    const quint64 loggedIn = logIn(&manager, QStringLiteral("secret"));
+    fakeNow += 1;
+
+    // Far more than the store takes, each with its own fresh id, held and released.
+    QSet<quint64> ids;
+    for (int i = 0; i < 2 * Limits::MaxSessions; ++i)
+        ids.insert(visit(&manager, 0));
+    QCOMPARE(ids.size(), 2 * Limits::MaxSessions);
+    QVERIFY(!ids.contains(0));
+    QCOMPARE(manager.count(), 1);
+    QCOMPARE(loginOf(&manager, loggedIn), QStringLiteral("secret"));
+}
+
+void tst_SessionManager::loginIsStoredAndFoundAgain()
+{
+    SessionManager manager;
+    const quint64 before = visit(&manager, 0);
+    QCOMPARE(manager.count(), 0);
+    HTTP_Session login = request(before, QStringLiteral("secret"));
+    login.method = HTTP_Session::MethodPost;
+    holdLogin(&manager, &login);
+    QVERIFY(login.id != 0);
+    QCOMPARE(login.password, QStringLiteral("secret"));
+    QCOMPARE(manager.count(), 1);
+    manager.release(login.id);
+
+    // Later requests with the cookie and no form find the login.
+    for (int i = 0; i < 3; ++i) {
+        HTTP_Session next = request(login.id);
+        next.method = HTTP_Session::MethodGet;
+        manager.updateSession(&next);
+        QCOMPARE(next.id, login.id);
+        QCOMPARE(next.password, QStringLiteral("secret"));
+        QCOMPARE(next.method, int(HTTP_Session::MethodGet));
+        manager.release(next.id);
+    }
+    QCOMPARE(manager.count(), 1);
+}
+
+void tst_SessionManager::postedPasswordIsNotStored_data()
+{
+    QTest::addColumn<QString>("posted");
+    QTest::addColumn<QString>("tried");
+    QTest::addRow("no form") << QString() << QStringLiteral("secret");
+    QTest::addRow("wrong password") << QStringLiteral("wrong") << QStringLiteral("wrong");
+    QTest::addRow("same password") << QStringLiteral("secret") << QStringLiteral("secret");
+}
+
+void tst_SessionManager::postedPasswordIsNotStored()
+{
+    QFETCH(QString, posted);
+    QFETCH(QString, tried);
+    SessionManager manager;
+    const quint64 id = logIn(&manager, QStringLiteral("secret"));
+
+    // The connection tries what the form sent; refused, it does not log the browser out.
+    HTTP_Session record = request(id, posted);
+    manager.updateSession(&record);
+    QCOMPARE(record.id, id);
+    QCOMPARE(record.password, tried);
+    manager.release(record.id);
+    QCOMPARE(loginOf(&manager, id), QStringLiteral("secret"));
+    QCOMPARE(manager.count(), 1);
 }
 
 void tst_SessionManager::expiryIsStrictlyAfterTheLifetime_data()
@@ -150,19 +225,20 @@ void tst_SessionManager::expiryIsStrictlyAfterTheLifetime()
     QFETCH(qint64, idleMs);
     QFETCH(bool, kept);
     SessionManager manager;
-    const quint64 id = visit(&manager, 0, QStringLiteral("secret"));
+    const quint64 id = logIn(&manager, QStringLiteral("secret"));
 
     fakeNow += idleMs;
     manager.checkSessions();
     QCOMPARE(manager.contains(id), kept);
     // An expired id is not taken back: its browser starts afresh, without the login.
     QCOMPARE(loginOf(&manager, id), kept ? QStringLiteral("secret") : QStringLiteral("<not stored>"));
+    QCOMPARE(manager.count(), kept ? 1 : 0);
 }
 
 void tst_SessionManager::idleTimeStartsWhenTheLastHolderLeaves()
 {
     SessionManager manager;
-    const quint64 id = visit(&manager, 0);
+    const quint64 id = logIn(&manager, QStringLiteral("secret"));
     HTTP_Session page = request(id);
     HTTP_Session picture = request(id);
     manager.updateSession(&page);
@@ -185,8 +261,9 @@ void tst_SessionManager::idleTimeStartsWhenTheLastHolderLeaves()
 void tst_SessionManager::heldSessionNeverExpires()
 {
     SessionManager manager;
+    // A download right after the login, on the login's own connection.
     HTTP_Session download = request(0, QStringLiteral("secret"));
-    manager.updateSession(&download);
+    holdLogin(&manager, &download);
 
     fakeNow += 1000 * DefaultLifetimeMs;
     manager.checkSessions();
@@ -207,7 +284,7 @@ void tst_SessionManager::lifetimeChangeAppliesAtTheNextSweep()
 {
     // The manager built before main follows the settings the window applies.
     SessionManager *manager = &managerBuiltBeforeMain;
-    const quint64 id = visit(manager, 0);
+    const quint64 id = logIn(manager, QStringLiteral("secret"));
     fakeNow += 11000;
     manager->checkSessions();
     QVERIFY(manager->contains(id));
@@ -227,9 +304,9 @@ void tst_SessionManager::stopTimerForgetsEverySession()
 {
     SessionManager manager;
     manager.startTimer();
-    const quint64 idle = visit(&manager, 0, QStringLiteral("secret"));
+    const quint64 idle = logIn(&manager, QStringLiteral("secret"));
     HTTP_Session held = request(0, QStringLiteral("secret"));
-    manager.updateSession(&held);
+    holdLogin(&manager, &held);
     QCOMPARE(manager.count(), 2);
 
     manager.stopTimer();
@@ -244,36 +321,53 @@ void tst_SessionManager::stopTimerForgetsEverySession()
 void tst_SessionManager::fullStoreDropsTheLongestIdle()
 {
     SessionManager manager;
-    HTTP_Session held = request(0);
-    manager.updateSession(&held);
+    const QString password = QStringLiteral("secret");
+    HTTP_Session held = request(0, password);
+    holdLogin(&manager, &held);
     fakeNow += 1;
-    const quint64 longestIdle = visit(&manager, 0);
+    // Stored first, but used again after all the others.
+    const quint64 usedAgain = logIn(&manager, password);
     fakeNow += 1;
+    const quint64 longestIdle = logIn(&manager, password);
     std::vector<quint64> others;
-    while (manager.count() < Limits::MaxSessions)
-        others.push_back(visit(&manager, 0));
+    while (manager.count() < Limits::MaxSessions) {
+        fakeNow += 1;
+        others.push_back(logIn(&manager, password));
+    }
+    fakeNow += 1;
+    QCOMPARE(loginOf(&manager, usedAgain), password);
 
-    const quint64 added = visit(&manager, 0);
+    fakeNow += 1;
+    const quint64 added = logIn(&manager, password);
     QCOMPARE(manager.count(), Limits::MaxSessions);
     QVERIFY(manager.contains(added));
     QVERIFY(manager.contains(held.id));
+    QVERIFY(manager.contains(usedAgain));
     QVERIFY(!manager.contains(longestIdle));
     for (quint64 id : others)
         QVERIFY(manager.contains(id));
+
+    // The next login makes room the same way.
+    fakeNow += 1;
+    const quint64 second = logIn(&manager, password);
+    QVERIFY(manager.contains(second));
+    QVERIFY(!manager.contains(others.front()));
+    QVERIFY(manager.contains(usedAgain));
+    QCOMPARE(manager.count(), Limits::MaxSessions);
     manager.release(held.id);
 }
 
 void tst_SessionManager::fullStoreOfHeldSessionsStoresNoMore()
 {
     SessionManager manager;
-    std::vector<HTTP_Session> held(Limits::MaxSessions);
+    std::vector<HTTP_Session> held(Limits::MaxSessions, request(0, QStringLiteral("secret")));
     for (HTTP_Session &record : held)
-        manager.updateSession(&record);
+        holdLogin(&manager, &record);
     QCOMPARE(manager.count(), Limits::MaxSessions);
 
-    // The request is still answered, with a login good for itself only.
+    // The login still answers its own request, but is not kept.
     HTTP_Session extra = request(0, QStringLiteral("secret"));
-    manager.updateSession(&extra);
+    holdLogin(&manager, &extra);
     QVERIFY(extra.id != 0);
     QCOMPARE(extra.password, QStringLiteral("secret"));
     QVERIFY(!manager.contains(extra.id));
@@ -281,19 +375,28 @@ void tst_SessionManager::fullStoreOfHeldSessionsStoresNoMore()
     manager.release(extra.id);
     for (const HTTP_Session &record : held)
         QVERIFY(manager.contains(record.id));
+    QCOMPARE(manager.count(), Limits::MaxSessions);
+}
+
+void tst_SessionManager::loginMovesToAFreshId_data()
+{
+    QTest::addColumn<bool>("loggedInBefore");
+    QTest::addRow("first login") << false;
+    QTest::addRow("logged in again") << true;
 }
 
 void tst_SessionManager::loginMovesToAFreshId()
 {
+    QFETCH(bool, loggedInBefore);
     SessionManager manager;
-    const quint64 before = visit(&manager, 0);
+    const quint64 before = loggedInBefore ? logIn(&manager, QStringLiteral("old")) : visit(&manager, 0);
     HTTP_Session login = request(before, QStringLiteral("secret"));
-    manager.updateSession(&login);
-    manager.renewId(&login);
+    holdLogin(&manager, &login);
     QVERIFY(login.id != 0);
     QVERIFY(login.id != before);
     QVERIFY(manager.contains(login.id));
     QVERIFY(!manager.contains(before));
+    QCOMPARE(login.password, QStringLiteral("secret"));
     manager.release(login.id);
     QCOMPARE(manager.count(), 1);
 
@@ -305,17 +408,18 @@ void tst_SessionManager::loginMovesToAFreshId()
 void tst_SessionManager::loginWhileAnotherConnectionHoldsTheOldId()
 {
     SessionManager manager;
-    const quint64 before = visit(&manager, 0);
+    const quint64 before = logIn(&manager, QStringLiteral("old"));
     HTTP_Session picture = request(before);
     manager.updateSession(&picture);
+    QCOMPARE(picture.password, QStringLiteral("old"));
     HTTP_Session login = request(before, QStringLiteral("secret"));
-    manager.updateSession(&login);
-    manager.renewId(&login);
+    holdLogin(&manager, &login);
 
     // The old session stays for the connection that holds it, without the login.
     QVERIFY(manager.contains(before));
     QCOMPARE(loginOf(&manager, before), QString());
     QCOMPARE(loginOf(&manager, login.id), QStringLiteral("secret"));
+    QCOMPARE(manager.count(), 2);
 
     // Both holders' releases count: both sessions go idle and expire.
     manager.release(picture.id);
@@ -325,14 +429,15 @@ void tst_SessionManager::loginWhileAnotherConnectionHoldsTheOldId()
     QCOMPARE(manager.count(), 0);
 }
 
-void tst_SessionManager::parallelMergesWhileSweeping()
+void tst_SessionManager::parallelRequestsWhileSweeping()
 {
     constexpr int Threads = 4;
     constexpr int Requests = 5000;
     SessionManager manager;
-    // A few browsers whose connections come and go on all threads.
+    // A few browsers whose connections come and go on all threads; now and then one logs in.
     std::atomic<quint64> browsers[8] {};
     std::atomic<int> lostWhileHeld {0};
+    std::atomic<int> loginsLent {0};
     std::atomic<int> running {Threads};
 
     std::vector<std::unique_ptr<QThread>> threads;
@@ -340,11 +445,19 @@ void tst_SessionManager::parallelMergesWhileSweeping()
         threads.emplace_back(QThread::create([&, t] {
             for (int i = 0; i < Requests; ++i) {
                 std::atomic<quint64> &browser = browsers[(i + t) % 8];
-                HTTP_Session record = request(browser, i % 5 == 0 ? QStringLiteral("secret") : QString());
+                const quint64 sent = browser;
+                const bool login = i % 7 == 0;
+                HTTP_Session record = request(sent, login ? QStringLiteral("secret") : QString());
                 manager.updateSession(&record);
-                if (i % 7 == 0)
+                bool stored = record.id == sent;
+                // Only a stored session lends its login.
+                if (!stored && !record.password.isEmpty() && !login)
+                    ++loginsLent;
+                if (login) {
                     manager.renewId(&record);
-                if (!manager.contains(record.id))
+                    stored = true;
+                }
+                if (stored && !manager.contains(record.id))
                     ++lostWhileHeld;
                 browser = record.id;
                 manager.release(record.id);
@@ -365,6 +478,7 @@ void tst_SessionManager::parallelMergesWhileSweeping()
         QVERIFY(thread->wait(10000));
 
     QCOMPARE(lostWhileHeld.load(), 0);
+    QCOMPARE(loginsLent.load(), 0);
     QVERIFY(largest <= Limits::MaxSessions);
     fakeNow += DefaultLifetimeMs + 1;
     manager.checkSessions();

@@ -30,8 +30,8 @@ public:
     // not reset the connection) and waits at most Limits::DisconnectWaitMs.
     void close();
 
-    // The connection's own record: the request's data, and after start() the stored
-    // session's id and login password.
+    // The connection's own record: the request's data, and after start() the browser's
+    // session id (a fresh one when it brought none the server knows) and its login.
     HTTP_Session *session;
     TarnwickSocket *socket;
 

@@ -30,11 +30,10 @@ bool generate(const QString &folder, int files)
     return true;
 }
 
+// What a GET of "/" builds before it writes.
 QByteArray build(const QString &folder)
 {
-    bool allReady = true;
-    const QByteArray rows = FolderPage::rows(FolderPage::entries(folder), FolderPage::appendCell, &allReady);
-    return FolderPage::page(rows, allReady, FolderPage::PlainBody, folder);
+    return FolderPage::page(FolderPage::plainListing(folder).rows, true, FolderPage::PlainBody, folder);
 }
 
 } // namespace

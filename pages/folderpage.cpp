@@ -167,20 +167,30 @@ bool comesBefore(const char *a, qsizetype aSize, const char *b, qsizetype bSize)
     return aSize < bSize;
 }
 
-// The same for two ASCII names, whose bytes are already in that order.
-bool comesBeforeAscii(const char *a, qsizetype aSize, const char *b, qsizetype bSize)
+// The bytes of a name held in a sort key; most names fit, and then the keys alone
+// order them.
+constexpr qsizetype KeyWordBytes = 8;
+constexpr int KeyWords = 2;
+constexpr qsizetype KeyBytes = KeyWordBytes * KeyWords;
+
+// Bytes [from, from + KeyWordBytes) of a name in orderOf(), so that comparing the
+// numbers compares those bytes; past the end of the name come zeros, which sort before
+// every byte a name can hold.
+quint64 keyWord(const char *name, qsizetype size, qsizetype from)
 {
-    const int order = std::memcmp(a, b, size_t(qMin(aSize, bSize)));
-    return order != 0 ? order < 0 : aSize < bSize;
+    quint64 word = 0;
+    for (qsizetype i = from; i < from + KeyWordBytes; ++i)
+        word = word << 8 | (i < size ? orderOf(name[i]) : 0u);
+    return word;
 }
 
-// One listed file: where its name lies in the names buffer, and its size.
+// One listed file: its sort key, where its name lies in the names buffer, and its size.
 struct FolderFile
 {
+    quint64 key[KeyWords];
     qsizetype offset;
     qsizetype nameSize;
     qint64 size;
-    bool ascii;
 };
 
 struct FolderFiles
@@ -189,6 +199,19 @@ struct FolderFiles
     std::vector<FolderFile> files;
 
     const char *name(const FolderFile &file) const { return names.constData() + file.offset; }
+
+    bool sortsBefore(const FolderFile &a, const FolderFile &b) const
+    {
+        for (int i = 0; i < KeyWords; ++i) {
+            if (a.key[i] != b.key[i])
+                return a.key[i] < b.key[i];
+        }
+        // The same first KeyBytes; a name that ends within them is the other's beginning.
+        if (a.nameSize <= KeyBytes || b.nameSize <= KeyBytes)
+            return a.nameSize < b.nameSize;
+        return comesBefore(name(a) + KeyBytes, a.nameSize - KeyBytes, name(b) + KeyBytes,
+                           b.nameSize - KeyBytes);
+    }
 };
 
 // The files entries() names, read with one stat per entry and no QFileInfo.
@@ -210,18 +233,21 @@ FolderFiles readFolder(const QString &folder)
         if (::fstatat(fd, name, &status, 0) != 0 || !S_ISREG(status.st_mode))
             continue;
         const auto nameSize = qsizetype(std::strlen(name));
-        const bool ascii = isAscii(name, nameSize);
-        if (!ascii && !decodesCleanly(name, nameSize))
+        if (!isAscii(name, nameSize) && !decodesCleanly(name, nameSize))
             continue;
-        found.files.push_back({found.names.size(), nameSize, qint64(status.st_size), ascii});
+        FolderFile file {};
+        for (int word = 0; word < KeyWords; ++word)
+            file.key[word] = keyWord(name, nameSize, word * KeyWordBytes);
+        file.offset = found.names.size();
+        file.nameSize = nameSize;
+        file.size = qint64(status.st_size);
+        found.files.push_back(file);
         found.names.append(name, nameSize);
     }
     ::closedir(dir);
 
-    std::sort(found.files.begin(), found.files.end(), [&found](const FolderFile &a, const FolderFile &b) {
-        return a.ascii && b.ascii ? comesBeforeAscii(found.name(a), a.nameSize, found.name(b), b.nameSize)
-                                  : comesBefore(found.name(a), a.nameSize, found.name(b), b.nameSize);
-    });
+    std::sort(found.files.begin(), found.files.end(),
+              [&found](const FolderFile &a, const FolderFile &b) { return found.sortsBefore(a, b); });
     return found;
 }
 

@@ -186,6 +186,17 @@ void tst_FolderPage::entries_data()
     QTest::addRow("prefix first") << QStringList {"ab", "a", "abc", "\u00e4\u00e4", "\u00e4"} << QStringList()
                                   << QStringList()
                                   << QStringList {"a", "ab", "abc", "\u00e4", "\u00e4\u00e4"};
+    QTest::addRow("alike in the first 16 bytes, then by the rest")
+        << QStringList {"abcdefghijklmnopB",  "abcdefghijklmnopa",      "abcdefghijklmnop",
+                        "abcdefghijklmnoA",   "abcdefghijklmnop\uff01", "abcdefghijklmnop\U0001F600",
+                        "abcdefghijklmnopa~", "abcdefghijklmnopa!"}
+        << QStringList() << QStringList()
+        << QStringList {"abcdefghijklmnoA",           "abcdefghijklmnop",      "abcdefghijklmnopB",
+                        "abcdefghijklmnopa",          "abcdefghijklmnopa!",    "abcdefghijklmnopa~",
+                        "abcdefghijklmnop\U0001F600", "abcdefghijklmnop\uff01"};
+    QTest::addRow("8 bytes and beyond")
+        << QStringList {"abcdefgh", "abcdefg", "abcdefghi", "abcdefgH"} << QStringList() << QStringList()
+        << QStringList {"abcdefg", "abcdefgH", "abcdefgh", "abcdefghi"};
     QTest::addRow("broken link absent")
         << QStringList {"x.txt"} << QStringList() << QStringList {"gone>missing"} << QStringList {"x.txt"};
     QTest::addRow("empty folder") << QStringList() << QStringList() << QStringList() << QStringList();

@@ -4,6 +4,17 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+#include <limits>
+#include <vector>
 
 namespace {
 
@@ -19,6 +30,12 @@ constexpr char RowEnd[] = "</tr>";
 constexpr int CellsPerRow = 3;
 // Room reserved per entry before the rows are built.
 constexpr qsizetype BytesPerEntry = 80;
+// The most bytes one byte of a name becomes in a link ("%XX").
+constexpr qsizetype MaxEncodedBytes = 3;
+// The most bytes of a 64-bit size in decimal, with a sign.
+constexpr qsizetype MaxSizeDigits = std::numeric_limits<qint64>::digits10 + 2;
+// Room for the names of a folder before it is read; the buffer grows past it.
+constexpr qsizetype NamesReserve = 16 * 1024;
 
 constexpr char PageStart[] = "<html>";
 // Reloads the page until every picture on it is ready.
@@ -27,6 +44,212 @@ constexpr char TableStart[] = "<table border=\"1\" frame=\"border\">";
 constexpr char EmptyStart[] = "<tr><td><h2>";
 constexpr char EmptyEnd[] = "</h2></td></tr>";
 constexpr char PageEnd[] = "</table></body></html>";
+
+template<size_t N>
+constexpr qsizetype length(const char (&)[N])
+{
+    return qsizetype(N - 1);
+}
+
+char *write(char *out, const char *bytes, qsizetype size)
+{
+    std::memcpy(out, bytes, size_t(size));
+    return out + size;
+}
+
+template<size_t N>
+char *write(char *out, const char (&text)[N])
+{
+    return write(out, text, length(text));
+}
+
+// The bytes a link keeps; every other byte becomes %XX, as QByteArray::toPercentEncoding()
+// writes it.
+bool isUnreserved(uchar c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.'
+        || c == '_' || c == '~';
+}
+
+char *writePercentEncoded(const char *bytes, qsizetype size, char *out)
+{
+    static constexpr char Hex[] = "0123456789ABCDEF";
+    for (const char *end = bytes + size; bytes != end; ++bytes) {
+        const auto c = static_cast<uchar>(*bytes);
+        if (isUnreserved(c)) {
+            *out++ = *bytes;
+        } else {
+            *out++ = '%';
+            *out++ = Hex[c >> 4];
+            *out++ = Hex[c & 0xf];
+        }
+    }
+    return out;
+}
+
+QByteArray sizeLabel()
+{
+    return QCoreApplication::translate(Context, "Size=").toUtf8();
+}
+
+// The most bytes writeCell() writes for a name of nameSize bytes.
+qsizetype cellBound(qsizetype nameSize, qsizetype labelSize)
+{
+    return length(CellStart) + nameSize * (MaxEncodedBytes + Html::MaxEscapedBytes) + length(LinkEnd)
+        + length(NameEnd) + labelSize + MaxSizeDigits + length(CellEnd);
+}
+
+char *writeCell(char *out, const char *name, qsizetype nameSize, qint64 size, const QByteArray &label)
+{
+    out = write(out, CellStart);
+    // Encoded whole, so "#", "?" and "%" stay part of the name and a ":" cannot
+    // make the link look like a scheme.
+    out = writePercentEncoded(name, nameSize, out);
+    out = write(out, LinkEnd);
+    out = Html::writeEscapedUtf8(name, nameSize, out);
+    out = write(out, NameEnd);
+    out = write(out, label.constData(), label.size());
+    out = std::to_chars(out, out + MaxSizeDigits, size).ptr;
+    return write(out, CellEnd);
+}
+
+// Lays count cells out in rows of CellsPerRow, the last row holding what is left:
+// row() writes a row's start and end tag (text and size), cell() the cell of one index.
+template<typename Row, typename Cell>
+void layOut(qsizetype count, Row row, Cell cell)
+{
+    for (qsizetype first = 0; first < count; first += CellsPerRow) {
+        row(RowStart, length(RowStart));
+        const qsizetype end = qMin(first + CellsPerRow, count);
+        for (qsizetype i = first; i < end; ++i)
+            cell(i);
+        row(RowEnd, length(RowEnd));
+    }
+}
+
+qsizetype rowCount(qsizetype cells)
+{
+    return (cells + CellsPerRow - 1) / CellsPerRow;
+}
+
+bool isAscii(const char *name, qsizetype size)
+{
+    return std::all_of(name, name + size, [](char c) { return static_cast<uchar>(c) < 0x80; });
+}
+
+// A name that does not decode cleanly has no QString that names the file again, so
+// neither its link nor any other file call could reach it.
+bool decodesCleanly(const char *name, qsizetype size)
+{
+    const QByteArray bytes = QByteArray::fromRawData(name, size);
+    return QFile::encodeName(QFile::decodeName(bytes)) == bytes;
+}
+
+// UTF-8 bytes in the order QString::compare() gives their texts. Byte order is code point
+// order, but QString compares UTF-16 units, in which U+E000..U+FFFF come after the
+// characters beyond U+FFFF (those are written with units D800..DFFF). The first byte in
+// which two names differ is the lead byte of a character whenever the characters differ
+// in length, and only U+E000..U+FFFF are led by EE or EF, so lifting those two above the
+// leads F0..F4 gives QString's order.
+uint orderOf(char byte)
+{
+    const auto b = static_cast<uchar>(byte);
+    return b == 0xee || b == 0xef ? b + 0x10u : b;
+}
+
+bool comesBefore(const char *a, qsizetype aSize, const char *b, qsizetype bSize)
+{
+    const qsizetype common = qMin(aSize, bSize);
+    for (qsizetype i = 0; i < common; ++i) {
+        if (a[i] != b[i])
+            return orderOf(a[i]) < orderOf(b[i]);
+    }
+    return aSize < bSize;
+}
+
+// The bytes of a name held in a sort key; most names fit, and then the keys alone
+// order them.
+constexpr qsizetype KeyWordBytes = 8;
+constexpr int KeyWords = 2;
+constexpr qsizetype KeyBytes = KeyWordBytes * KeyWords;
+
+// Bytes [from, from + KeyWordBytes) of a name in orderOf(), so that comparing the
+// numbers compares those bytes; past the end of the name come zeros, which sort before
+// every byte a name can hold.
+quint64 keyWord(const char *name, qsizetype size, qsizetype from)
+{
+    quint64 word = 0;
+    for (qsizetype i = from; i < from + KeyWordBytes; ++i)
+        word = word << 8 | (i < size ? orderOf(name[i]) : 0u);
+    return word;
+}
+
+// One listed file: its sort key, where its name lies in the names buffer, and its size.
+struct FolderFile
+{
+    quint64 key[KeyWords];
+    qsizetype offset;
+    qsizetype nameSize;
+    qint64 size;
+};
+
+struct FolderFiles
+{
+    QByteArray names; // every name as UTF-8, one after the other
+    std::vector<FolderFile> files;
+
+    const char *name(const FolderFile &file) const { return names.constData() + file.offset; }
+
+    bool sortsBefore(const FolderFile &a, const FolderFile &b) const
+    {
+        for (int i = 0; i < KeyWords; ++i) {
+            if (a.key[i] != b.key[i])
+                return a.key[i] < b.key[i];
+        }
+        // The same first KeyBytes; a name that ends within them is the other's beginning.
+        if (a.nameSize <= KeyBytes || b.nameSize <= KeyBytes)
+            return a.nameSize < b.nameSize;
+        return comesBefore(name(a) + KeyBytes, a.nameSize - KeyBytes, name(b) + KeyBytes,
+                           b.nameSize - KeyBytes);
+    }
+};
+
+// The files entries() names, read with one stat per entry and no QFileInfo.
+FolderFiles readFolder(const QString &folder)
+{
+    FolderFiles found;
+    DIR *dir = ::opendir(QFile::encodeName(folder).constData());
+    if (!dir)
+        return found;
+    found.names.reserve(NamesReserve);
+    const int fd = ::dirfd(dir);
+    while (const dirent *entry = ::readdir(dir)) {
+        const char *name = entry->d_name;
+        // Hidden files, "." and ".." start with a dot; a folder needs no stat to be left out.
+        if (name[0] == '.' || entry->d_type == DT_DIR)
+            continue;
+        // Links are followed: a link to a file shows the file's size, a broken link fails.
+        struct stat status;
+        if (::fstatat(fd, name, &status, 0) != 0 || !S_ISREG(status.st_mode))
+            continue;
+        const auto nameSize = qsizetype(std::strlen(name));
+        if (!isAscii(name, nameSize) && !decodesCleanly(name, nameSize))
+            continue;
+        FolderFile file {};
+        for (int word = 0; word < KeyWords; ++word)
+            file.key[word] = keyWord(name, nameSize, word * KeyWordBytes);
+        file.offset = found.names.size();
+        file.nameSize = nameSize;
+        file.size = qint64(status.st_size);
+        found.files.push_back(file);
+        found.names.append(name, nameSize);
+    }
+    ::closedir(dir);
+
+    std::sort(found.files.begin(), found.files.end(),
+              [&found](const FolderFile &a, const FolderFile &b) { return found.sortsBefore(a, b); });
+    return found;
+}
 
 } // namespace
 
@@ -42,16 +265,11 @@ QByteArray cell(const QFileInfo &file)
 bool appendCell(const QFileInfo &file, QByteArray &out)
 {
     const QByteArray name = file.fileName().toUtf8();
-    out += CellStart;
-    // Encoded whole, so "#", "?" and "%" stay part of the name and a ":" cannot
-    // make the link look like a scheme.
-    out += name.toPercentEncoding();
-    out += LinkEnd;
-    out += Html::escapeUtf8(name);
-    out += NameEnd;
-    out += QCoreApplication::translate(Context, "Size=").toUtf8();
-    out += QByteArray::number(file.size());
-    out += CellEnd;
+    const QByteArray label = sizeLabel();
+    const qsizetype start = out.size();
+    out.resize(start + cellBound(name.size(), label.size()));
+    const char *end = writeCell(out.data() + start, name.constData(), name.size(), file.size(), label);
+    out.truncate(end - out.constData());
     return true;
 }
 
@@ -61,15 +279,12 @@ QByteArray rows(const QFileInfoList &entries,
     QByteArray out;
     out.reserve(entries.size() * BytesPerEntry);
     bool ready = true;
-    for (qsizetype first = 0; first < entries.size(); first += CellsPerRow) {
-        out += RowStart;
-        const qsizetype end = qMin(first + CellsPerRow, entries.size());
-        for (qsizetype i = first; i < end; ++i) {
+    layOut(
+        entries.size(), [&out](const char *tag, qsizetype size) { out.append(tag, size); },
+        [&](qsizetype i) {
             if (!cellFor(entries.at(i), out))
                 ready = false;
-        }
-        out += RowEnd;
-    }
+        });
     if (allReady)
         *allReady = ready;
     return out;
@@ -77,7 +292,38 @@ QByteArray rows(const QFileInfoList &entries,
 
 QFileInfoList entries(const QString &folder)
 {
-    return QDir(folder).entryInfoList(QDir::Files, QDir::Name);
+    const FolderFiles found = readFolder(folder);
+    const QDir dir(folder);
+    QFileInfoList list;
+    list.reserve(qsizetype(found.files.size()));
+    for (const FolderFile &file : found.files)
+        list.append(QFileInfo(dir, QString::fromUtf8(found.name(file), file.nameSize)));
+    return list;
+}
+
+Listing plainListing(const QString &folder)
+{
+    const FolderFiles found = readFolder(folder);
+    const QByteArray label = sizeLabel();
+    Listing listing;
+    listing.count = qsizetype(found.files.size());
+    if (listing.count == 0)
+        return listing;
+
+    // Room for the longest text every name could give; what is left over is cut off.
+    qsizetype bound = rowCount(listing.count) * (length(RowStart) + length(RowEnd));
+    for (const FolderFile &file : found.files)
+        bound += cellBound(file.nameSize, label.size());
+    listing.rows.resize(bound);
+    char *out = listing.rows.data();
+    layOut(
+        listing.count, [&out](const char *tag, qsizetype size) { out = write(out, tag, size); },
+        [&](qsizetype i) {
+            const FolderFile &file = found.files[size_t(i)];
+            out = writeCell(out, found.name(file), file.nameSize, file.size, label);
+        });
+    listing.rows.truncate(out - listing.rows.constData());
+    return listing;
 }
 
 QByteArray page(const QByteArray &rows, bool allReady, const QByteArray &bodyTag, const QString &sharedPath)

@@ -28,9 +28,27 @@ bool appendCell(const QFileInfo &file, QByteArray &out);
 QByteArray rows(const QFileInfoList &entries,
                 const std::function<bool(const QFileInfo &, QByteArray &)> &cellFor, bool *allReady);
 
-// The files of \a folder, without subfolders and hidden files, sorted by name
-// case-sensitively by character code (B.txt before a.txt).
+/*!
+ * The files of \a folder: regular files and links to them, without subfolders, hidden
+ * files, broken links and names that are not valid UTF-8 (no link could ask for them).
+ * Sorted by name case-sensitively by character code (B.txt before a.txt), in the
+ * order QString::compare() gives.
+ */
 QFileInfoList entries(const QString &folder);
+
+// The plain listing of a folder: its rows and the number of files they show.
+struct Listing
+{
+    QByteArray rows;
+    qsizetype count = 0;
+};
+
+/*!
+ * The rows of the plain listing of \a folder, byte for byte those of rows() over
+ * entries() with appendCell(), built without a QFileInfo per file: the folder is read
+ * on every call, so this is what a request for the listing waits for.
+ */
+Listing plainListing(const QString &folder);
 
 /*!
  * The page that follows the response header: "<html>", the refresh line unless

@@ -1,5 +1,7 @@
 #include "html.h"
 
+#include <cstring>
+
 namespace {
 
 constexpr char NotFoundStart[] = "<html><title>Wrong URL</title><body><h1>Wrong URL</h1>Path=";
@@ -58,6 +60,20 @@ QByteArray escape(const QString &text)
 QByteArray escapeUtf8(const QByteArray &utf8)
 {
     return escaped(utf8);
+}
+
+char *writeEscapedUtf8(const char *utf8, qsizetype size, char *out)
+{
+    for (const char *end = utf8 + size; utf8 != end; ++utf8) {
+        if (const char *entity = entityFor(*utf8)) {
+            const size_t length = std::strlen(entity);
+            std::memcpy(out, entity, length);
+            out += length;
+        } else {
+            *out++ = *utf8;
+        }
+    }
+    return out;
 }
 
 QByteArray escapeLatin1(const QString &text)

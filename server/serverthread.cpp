@@ -257,14 +257,14 @@ void ServerThread::sendDir(const QString &folder)
         return;
     }
 
-    bool allReady = true;
-    const QByteArray rows = FolderPage::rows(FolderPage::entries(folder), FolderPage::appendCell, &allReady);
+    const FolderPage::Listing listing = FolderPage::plainListing(folder);
 
     responseLength = 0;
     responseType = Http::TypeHtmlUtf8;
     sendHeader(Http::StatusOk, QByteArray());
+    // The plain cells never wait for a picture.
     request->socket->write(
-        FolderPage::page(rows, allReady, FolderPage::PlainBody, fileInfo.load().absoluteFilePath()));
+        FolderPage::page(listing.rows, true, FolderPage::PlainBody, fileInfo.load().absoluteFilePath()));
 }
 
 void ServerThread::saveFile()

@@ -2,6 +2,10 @@
 
 #include <QtTest>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 using Sizes = QList<qint64>;
 
 class tst_FolderPage : public QObject
@@ -15,6 +19,10 @@ private Q_SLOTS:
     void rows();
     void entries_data();
     void entries();
+    void entryKinds_data();
+    void entryKinds();
+    void plainListingMatchesRows_data();
+    void plainListingMatchesRows();
     void page_data();
     void page();
     void listing_data();
@@ -68,6 +76,13 @@ void tst_FolderPage::cell_data()
         << QStringLiteral("javascript:x") << qint64(1) << plainCell("javascript%3Ax", "javascript:x", "1");
     QTest::addRow("non-ASCII") << QStringLiteral("k\u00e4si \u20ac.jpg") << qint64(3)
                                << plainCell("k%C3%A4si%20%E2%82%AC.jpg", "k\xc3\xa4si \xe2\x82\xac.jpg", "3");
+    QTest::addRow("letters, digits and -._~ kept in the link")
+        << QStringLiteral("aZ09-._~") << qint64(1) << plainCell("aZ09-._~", "aZ09-._~", "1");
+    QTest::addRow("other ASCII punctuation encoded")
+        << QStringLiteral("!$&()*+,;=@[]^`{|}") << qint64(1)
+        << plainCell("%21%24%26%28%29%2A%2B%2C%3B%3D%40%5B%5D%5E%60%7B%7C%7D", "!$&amp;()*+,;=@[]^`{|}", "1");
+    QTest::addRow("control character and DEL encoded")
+        << QStringLiteral("a\tb\x7f") << qint64(1) << plainCell("a%09b%7F", "a\tb\x7f", "1");
     QTest::addRow("5 GB") << QStringLiteral("big.bin") << qint64(5368709120)
                           << plainCell("big.bin", "big.bin", "5368709120");
 }
@@ -86,6 +101,10 @@ void tst_FolderPage::cell()
     QByteArray appended("<tr>");
     QVERIFY(FolderPage::appendCell(file, appended));
     QCOMPARE(appended, "<tr>" + cell);
+
+    const FolderPage::Listing listing = FolderPage::plainListing(folder.path());
+    QCOMPARE(listing.rows, "<tr>" + cell + "</tr>");
+    QCOMPARE(listing.count, 1);
 }
 
 void tst_FolderPage::rows_data()
@@ -160,6 +179,26 @@ void tst_FolderPage::entries_data()
     QTest::addRow("link to a file listed, link to a folder not")
         << QStringList {"real.txt"} << QStringList {"dir"}
         << QStringList {"file-link>real.txt", "dir-link>dir"} << QStringList {"file-link", "real.txt"};
+    QTest::addRow("beyond U+FFFF by UTF-16 unit, as QString compares")
+        << QStringList {"b", "\u00e4", "a\u00e4", "ab", "\uff01", "\U0001F600", "Z", "\ue000x"}
+        << QStringList() << QStringList()
+        << QStringList {"Z", "ab", "a\u00e4", "b", "\u00e4", "\U0001F600", "\ue000x", "\uff01"};
+    QTest::addRow("prefix first") << QStringList {"ab", "a", "abc", "\u00e4\u00e4", "\u00e4"} << QStringList()
+                                  << QStringList()
+                                  << QStringList {"a", "ab", "abc", "\u00e4", "\u00e4\u00e4"};
+    QTest::addRow("alike in the first 16 bytes, then by the rest")
+        << QStringList {"abcdefghijklmnopB",  "abcdefghijklmnopa",      "abcdefghijklmnop",
+                        "abcdefghijklmnoA",   "abcdefghijklmnop\uff01", "abcdefghijklmnop\U0001F600",
+                        "abcdefghijklmnopa~", "abcdefghijklmnopa!"}
+        << QStringList() << QStringList()
+        << QStringList {"abcdefghijklmnoA",           "abcdefghijklmnop",      "abcdefghijklmnopB",
+                        "abcdefghijklmnopa",          "abcdefghijklmnopa!",    "abcdefghijklmnopa~",
+                        "abcdefghijklmnop\U0001F600", "abcdefghijklmnop\uff01"};
+    QTest::addRow("8 bytes and beyond")
+        << QStringList {"abcdefgh", "abcdefg", "abcdefghi", "abcdefgH"} << QStringList() << QStringList()
+        << QStringList {"abcdefg", "abcdefgH", "abcdefgh", "abcdefghi"};
+    QTest::addRow("broken link absent")
+        << QStringList {"x.txt"} << QStringList() << QStringList {"gone>missing"} << QStringList {"x.txt"};
     QTest::addRow("empty folder") << QStringList() << QStringList() << QStringList() << QStringList();
 }
 
@@ -185,6 +224,91 @@ void tst_FolderPage::entries()
     for (const QFileInfo &entry : FolderPage::entries(folder.path()))
         names.append(entry.fileName());
     QCOMPARE(names, listed);
+    QCOMPARE(FolderPage::plainListing(folder.path()).count, listed.size());
+}
+
+// Entries that are neither a file nor a folder, or that no link could name.
+void tst_FolderPage::entryKinds_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("listed");
+
+    QTest::addRow("file") << "file" << true;
+    QTest::addRow("pipe") << "pipe" << false;
+    QTest::addRow("link to a pipe") << "link to pipe" << false;
+    QTest::addRow("link to a link to a file") << "link to link" << true;
+    QTest::addRow("link to a hidden file") << "link to hidden" << true;
+    QTest::addRow("name that is not UTF-8") << "not UTF-8" << false;
+}
+
+void tst_FolderPage::entryKinds()
+{
+    QFETCH(QString, kind);
+    QFETCH(bool, listed);
+
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const QByteArray dir = QFile::encodeName(folder.path()) + '/';
+    const QByteArray entry = dir + (kind == QLatin1String("not UTF-8") ? "a\xff.txt" : "entry");
+    // Qt cannot name a file whose name does not decode, so the folder cannot remove it.
+    const auto removeEntry = qScopeGuard([&entry] { ::unlink(entry.constData()); });
+
+    makeFile(folder.path(), QStringLiteral(".hidden"), 1);
+    makeFile(folder.path(), QStringLiteral("file"), 1);
+    QCOMPARE(::mkfifo((dir + ".pipe").constData(), 0600), 0);
+    QCOMPARE(::symlink("file", (dir + ".link").constData()), 0);
+    if (kind == QLatin1String("file") || kind == QLatin1String("not UTF-8")) {
+        const int fd = ::open(entry.constData(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+        QVERIFY(fd >= 0);
+        ::close(fd);
+    } else if (kind == QLatin1String("pipe")) {
+        QCOMPARE(::mkfifo(entry.constData(), 0600), 0);
+    } else {
+        const char *target = kind == QLatin1String("link to pipe") ? ".pipe"
+            : kind == QLatin1String("link to link")                ? ".link"
+                                                                   : ".hidden";
+        QCOMPARE(::symlink(target, entry.constData()), 0);
+    }
+
+    const QStringList expected = listed ? QStringList {"entry", "file"} : QStringList {"file"};
+    QStringList names;
+    for (const QFileInfo &info : FolderPage::entries(folder.path()))
+        names.append(info.fileName());
+    QCOMPARE(names, expected);
+    QCOMPARE(FolderPage::plainListing(folder.path()).count, expected.size());
+}
+
+// The plain listing is built on its own, but must give the rows of the general path.
+void tst_FolderPage::plainListingMatchesRows_data()
+{
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<Sizes>("sizes");
+
+    QTest::addRow("empty") << QStringList() << Sizes();
+    QTest::addRow("one") << QStringList {"a"} << Sizes {1};
+    QTest::addRow("two rows and a half")
+        << QStringList {"f", "e", "d", "c", "b", "a", "g", "h"} << Sizes {1, 2, 3, 4, 5, 6, 7, 8};
+    QTest::addRow("names to encode and escape")
+        << QStringList {"a b.txt", "#1?", "100%", "<b>&\"'", "k\u00e4si \u20ac", "\U0001F600", "-._~"}
+        << Sizes {0, 1, 22, 333, 4444, 55555, 666666};
+    QTest::addRow("5 GB") << QStringList {"big.bin", "small.bin"} << Sizes {5368709120, 1};
+}
+
+void tst_FolderPage::plainListingMatchesRows()
+{
+    QFETCH(QStringList, files);
+    QFETCH(Sizes, sizes);
+
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    for (qsizetype i = 0; i < files.size(); ++i)
+        makeFile(folder.path(), files.at(i), sizes.at(i));
+    QVERIFY(QDir(folder.path()).mkdir(QStringLiteral("sub")));
+
+    const FolderPage::Listing listing = FolderPage::plainListing(folder.path());
+    QCOMPARE(listing.rows,
+             FolderPage::rows(FolderPage::entries(folder.path()), FolderPage::appendCell, nullptr));
+    QCOMPARE(listing.count, files.size());
 }
 
 void tst_FolderPage::page_data()
@@ -273,8 +397,11 @@ void tst_FolderPage::listing()
     const QByteArray rows
         = FolderPage::rows(FolderPage::entries(folder.path()), FolderPage::appendCell, &allReady);
     QVERIFY(allReady);
-    QCOMPARE(FolderPage::page(rows, allReady, FolderPage::PlainBody, folder.path()),
-             page.replace("{folder}", folder.path().toUtf8()));
+    page.replace("{folder}", folder.path().toUtf8());
+    QCOMPARE(FolderPage::page(rows, allReady, FolderPage::PlainBody, folder.path()), page);
+
+    const FolderPage::Listing listing = FolderPage::plainListing(folder.path());
+    QCOMPARE(FolderPage::page(listing.rows, true, FolderPage::PlainBody, folder.path()), page);
 }
 
 // The texts come from the connection thread's catalogue context.
@@ -288,6 +415,7 @@ void tst_FolderPage::translatedTexts()
     QVERIFY(folder.isValid());
     const QFileInfo file = makeFile(folder.path(), QStringLiteral("a.txt"), 12);
     QVERIFY(FolderPage::cell(file).endsWith("<br>Koko=12</td>"));
+    QVERIFY(FolderPage::plainListing(folder.path()).rows.endsWith("<br>Koko=12</td></tr>"));
     QVERIFY(FolderPage::page(QByteArray(), true, FolderPage::PlainBody, QStringLiteral("/srv"))
                 .contains("<h2>Jaetussa kansiossa ei ole tiedostoja: /srv</h2>"));
 

@@ -28,6 +28,7 @@ void tst_Html::escape_data()
     QTest::addRow("single quote") << QStringLiteral("it's") << QByteArray("it&#39;s");
     QTest::addRow("entity escaped again") << QStringLiteral("&amp;") << QByteArray("&amp;amp;");
     QTest::addRow("all five in a row") << QStringLiteral("&<>\"'") << QByteArray("&amp;&lt;&gt;&quot;&#39;");
+    QTest::addRow("only the longest entity") << QStringLiteral("\"\"\"") << QByteArray("&quot;&quot;&quot;");
     QTest::addRow("UTF-8") << QStringLiteral("\u00e4<\u20ac>") << QByteArray("\xc3\xa4&lt;\xe2\x82\xac&gt;");
     QTest::addRow("beyond the first plane")
         << QStringLiteral("\U0001F600&") << QByteArray("\xf0\x9f\x98\x80&amp;");
@@ -40,6 +41,16 @@ void tst_Html::escape()
     QFETCH(QByteArray, bytes);
     QCOMPARE(Html::escape(text), bytes);
     QCOMPARE(Html::escapeUtf8(text.toUtf8()), bytes);
+
+    // Written into room for the longest escape of every byte, between two guard bytes
+    // that must stay as they are.
+    const QByteArray utf8 = text.toUtf8();
+    QByteArray buffer(utf8.size() * Html::MaxEscapedBytes + 2, '#');
+    char *const start = buffer.data() + 1;
+    const char *const end = Html::writeEscapedUtf8(utf8.constData(), utf8.size(), start);
+    QCOMPARE(QByteArray(start, end - start), bytes);
+    QCOMPARE(buffer.front(), '#');
+    QCOMPARE(buffer.back(), '#');
 }
 
 void tst_Html::escapeLatin1_data()

@@ -25,6 +25,10 @@ constexpr int StopCheckMs = 100;
 // Request head bounds; a request beyond them is closed without an answer.
 constexpr int MaxHeadLine = 8 * 1024;
 constexpr int MaxHeadSize = 64 * 1024;
+// An upload's first part header, with any preamble before it; a longer one is refused.
+constexpr int MaxPartHead = 16 * 1024;
+// The longest file name the download folder can hold, in bytes.
+constexpr int MaxFileName = 255;
 // The login form is small; a larger form body is not read.
 constexpr qint64 MaxFormBody = 64 * 1024;
 

@@ -37,6 +37,8 @@ constexpr char HeaderContentType[] = "Content-Type";
 constexpr char HeaderCookie[] = "Cookie";
 constexpr char HeaderAuthorization[] = "Authorization";
 constexpr char HeaderTransferEncoding[] = "Transfer-Encoding";
+// The part header of an upload names its file here.
+constexpr char HeaderContentDisposition[] = "Content-Disposition";
 // The one authorization scheme understood, compared without regard to letter case.
 constexpr char SchemeBasic[] = "Basic";
 
@@ -49,6 +51,8 @@ constexpr char SessionCookie[] = "SessionId";
 // Content types of the server's own pages.
 constexpr char TypeHtml[] = "text/html";
 constexpr char TypeHtmlUtf8[] = "text/html; charset=UTF-8";
+// The body type of an upload, compared without regard to letter case.
+constexpr char TypeMultipartForm[] = "multipart/form-data";
 
 // Request paths with a meaning of their own.
 constexpr char PathRoot[] = "/";

@@ -19,6 +19,8 @@ constexpr qint64 BlockSize = 1024;
 // A file is handed to the kernel in pieces of at most this size; the totals, the data limit
 // and the stop flag are looked at between two pieces.
 constexpr qint64 SendChunk = 1024 * 1024;
+// An upload body is read in pieces of at most this size, into one buffer per connection.
+constexpr qint64 ReceiveChunk = 256 * 1024;
 // How often a send that waits for the browser looks at the stop flag.
 constexpr int StopCheckMs = 100;
 

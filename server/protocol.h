@@ -60,9 +60,6 @@ constexpr char PathLogin[] = "/login";
 constexpr char PathUpload[] = "/upload";
 constexpr char FaviconSuffix[] = "/favicon.ico";
 
-// How the closing delimiter of an upload's part begins: CR LF and the browsers' leading hyphens.
-constexpr char MultipartDelimiterStart[] = "\r\n-------";
-
 // The form field of the login page.
 constexpr char PasswordField[] = "password";
 

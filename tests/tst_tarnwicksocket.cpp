@@ -1,3 +1,4 @@
+#include "server/limits.h"
 #include "server/tarnwicksocket.h"
 #include "support/loopback.h"
 
@@ -23,6 +24,10 @@ constexpr qint64 MiB = 1024 * 1024;
 // browser is allowed, so a transfer that only ends by time-out fails.
 constexpr int PromptEndMs = 10000;
 constexpr int WaitMs = 5000;
+
+// The boundary Chromium chooses; its delimiter has six hyphens.
+const QByteArray Boundary("----WebKitFormBoundary7MA4YWxkTrZu0gW");
+const QByteArray Delimiter("\r\n--" + Boundary);
 
 // The browser end of a loopback connection: a plain blocking socket that sends raw bytes
 // and collects what arrives, on a thread of its own when the server end blocks.
@@ -74,6 +79,8 @@ public:
         m_reader.join();
         return m_received;
     }
+    // The server reads the end of the data; the answer can still come back.
+    void finishSending() const { ::shutdown(m_fd, SHUT_WR); }
     void hangUp()
     {
         if (m_fd >= 0)
@@ -207,6 +214,7 @@ enum class Interruption { StopFlag, ShutdownBoth, ShutdownSending, HangUp, Shrin
 Q_DECLARE_METATYPE(Op)
 Q_DECLARE_METATYPE(ReadOp)
 Q_DECLARE_METATYPE(Interruption)
+Q_DECLARE_METATYPE(TarnwickSocket::SaveResult)
 
 class tst_TarnwickSocket : public QObject
 {
@@ -238,6 +246,7 @@ private Q_SLOTS:
     void saveFileStoresTheBody();
     void limitEndsSaveFile();
     void stopEndsSaveFile();
+    void stopEndsAWaitingSaveFile();
 
 private:
     QTemporaryDir dir;
@@ -715,42 +724,76 @@ void tst_TarnwickSocket::interruptedSendFileEnds()
 
 void tst_TarnwickSocket::saveFileStoresTheBody_data()
 {
-    QTest::addColumn<QByteArray>("upload");
-    QTest::addColumn<QByteArray>("stored");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<qint64>("length"); // the announced rest of the body
+    QTest::addColumn<bool>("finishSending"); // the browser closes its sending side after the body
+    QTest::addColumn<TarnwickSocket::SaveResult>("result");
+    QTest::addColumn<QByteArray>("stored"); // compared when the result is Stored
 
-    const QByteArray block(1024, 'b');
-    QTest::addRow("plain body") << QByteArray("hello world") << QByteArray("hello world");
-    QTest::addRow("closing delimiter cut off")
-        << QByteArray("data\r\n-------WebKitFormBoundary--\r\n") << QByteArray("data");
-    QTest::addRow("delimiter starting the last block") << block + "\r\n-------WebKitFormBoundary--\r\n"
-                                                       << block;
-    QTest::addRow("hyphens without line end kept") << QByteArray("a-------b") << QByteArray("a-------b");
-    QTest::addRow("body of several blocks") << block + block + "end" << block + block + "end";
+    using Result = TarnwickSocket::SaveResult;
+    const QByteArray end = Delimiter + "--\r\n";
+    auto row = [](const char *name, const QByteArray &body, Result result, const QByteArray &stored) {
+        QTest::addRow("%s", name) << body << qint64(body.size()) << false << result << stored;
+    };
+    row("closing delimiter cut off", "data" + end, Result::Stored, "data");
+    row("empty file", end, Result::Stored, QByteArray());
+    row("next part read over",
+        "data" + Delimiter + "\r\nContent-Disposition: form-data; name=\"x\"\r\n\r\nvalue" + end,
+        Result::Stored, "data");
+    row("seven hyphens in the content", "a\r\n-------b" + end, Result::Stored, "a\r\n-------b");
+    row("delimiter prefix in the content", "a" + Delimiter.chopped(1) + "x" + end, Result::Stored,
+        "a" + Delimiter.chopped(1) + "x");
+    const QByteArray nearlyOneRead = randomBytes(Limits::ReceiveChunk - 5);
+    row("delimiter across two reads", nearlyOneRead + end, Result::Stored, nearlyOneRead);
+    const QByteArray manyReads = randomBytes(3 * MiB + 17);
+    row("many reads", manyReads + end, Result::Stored, manyReads);
+    row("no delimiter in the body", "just data", Result::NoDelimiter, QByteArray());
+    row("delimiter without its CR LF", "data--" + Boundary + "--\r\n", Result::NoDelimiter, QByteArray());
+    QTest::addRow("shorter than announced")
+        << "data" + end << qint64(end.size() + 14) << true << Result::Incomplete << QByteArray();
+    QTest::addRow("browser gone before the delimiter")
+        << QByteArray("data") << qint64(4 + end.size()) << true << Result::Incomplete << QByteArray();
 }
 
 void tst_TarnwickSocket::saveFileStoresTheBody()
 {
-    QFETCH(QByteArray, upload);
+    QFETCH(QByteArray, body);
+    QFETCH(qint64, length);
+    QFETCH(bool, finishSending);
+    QFETCH(TarnwickSocket::SaveResult, result);
     QFETCH(QByteArray, stored);
 
     Browser browser;
     QVERIFY(browser.isConnected());
     TarnwickSocket socket;
     QVERIFY(socket.setSocketDescriptor(browser.serverFd()));
-    QVERIFY(browser.send(upload));
-    QVERIFY(waitForBuffered(&socket, upload.size()));
-    // The browser closing its side ends the upload without waiting out the silence.
-    browser.hangUp();
+    // What follows the announced body is not the upload's to read.
+    const QByteArray after("NEXT");
+    std::thread sender([&] {
+        browser.send(body + (finishSending ? QByteArray() : after));
+        if (finishSending)
+            browser.finishSending();
+    });
 
-    const QString path = dir.filePath(QStringLiteral("upload.bin"));
-    QFile file(path);
+    QFile file(dir.filePath(QStringLiteral("upload.bin")));
     QVERIFY(file.open(QIODevice::WriteOnly));
-    QVERIFY(socket.saveFile(&file));
-    QVERIFY(!file.isOpen());
+    QElapsedTimer timer;
+    timer.start();
+    const TarnwickSocket::SaveResult got = socket.saveFile(&file, length, QByteArrayMatcher(Delimiter));
+    // The end of the body is seen as it arrives, not after a silence.
+    QVERIFY(timer.elapsed() < Limits::UploadSilenceMs / 2);
+    sender.join();
+    QCOMPARE(got, result);
+    QVERIFY(file.isOpen());
+    file.close();
+    if (result != TarnwickSocket::SaveResult::Stored)
+        return;
 
     QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), stored);
-    QCOMPARE(TarnwickSocket::Received.load(), qint64(upload.size()));
+    QCOMPARE(sha256(file.readAll()), sha256(stored));
+    QCOMPARE(TarnwickSocket::Received.load(), length);
+    QVERIFY(waitForBuffered(&socket, after.size()));
+    QCOMPARE(socket.read(64), after);
 }
 
 void tst_TarnwickSocket::limitEndsSaveFile()
@@ -767,13 +810,11 @@ void tst_TarnwickSocket::limitEndsSaveFile()
 
     QFile file(dir.filePath(QStringLiteral("limited.bin")));
     QVERIFY(file.open(QIODevice::WriteOnly));
-    QVERIFY(!socket.saveFile(&file));
-    QVERIFY(!file.isOpen());
+    QCOMPARE(socket.saveFile(&file, upload.size(), QByteArrayMatcher(Delimiter)),
+             TarnwickSocket::SaveResult::Stopped);
     QCOMPARE(spy.count(), 1);
-
-    // The block that reached the limit is stored, nothing after it.
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), upload.left(2048));
+    // The block that reached the limit is the last one read.
+    QCOMPARE(TarnwickSocket::Received.load(), qint64(2048));
 }
 
 void tst_TarnwickSocket::stopEndsSaveFile()
@@ -789,9 +830,30 @@ void tst_TarnwickSocket::stopEndsSaveFile()
     TarnwickSocket::Stop();
     QFile file(dir.filePath(QStringLiteral("stopped.bin")));
     QVERIFY(file.open(QIODevice::WriteOnly));
-    QVERIFY(!socket.saveFile(&file));
-    QVERIFY(!file.isOpen());
+    QCOMPARE(socket.saveFile(&file, 100, QByteArrayMatcher(Delimiter)), TarnwickSocket::SaveResult::Stopped);
     QCOMPARE(TarnwickSocket::Received.load(), qint64(0));
+}
+
+void tst_TarnwickSocket::stopEndsAWaitingSaveFile()
+{
+    Browser browser;
+    QVERIFY(browser.isConnected());
+    TarnwickSocket socket;
+    QVERIFY(socket.setSocketDescriptor(browser.serverFd()));
+    QVERIFY(browser.send("part of it"));
+
+    // A browser that pauses keeps the upload waiting; a stop ends the wait.
+    std::thread stopper([] {
+        QThread::msleep(200);
+        TarnwickSocket::Stop();
+    });
+    QFile file(dir.filePath(QStringLiteral("waiting.bin")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QElapsedTimer timer;
+    timer.start();
+    QCOMPARE(socket.saveFile(&file, 100, QByteArrayMatcher(Delimiter)), TarnwickSocket::SaveResult::Stopped);
+    QVERIFY(timer.elapsed() < Limits::UploadSilenceMs / 2);
+    stopper.join();
 }
 
 QTEST_GUILESS_MAIN(tst_TarnwickSocket)

@@ -93,6 +93,34 @@ bool HTTP_Request::start()
     return true;
 }
 
+Multipart::PartHeadResult HTTP_Request::readPartHead(const QByteArray &boundary)
+{
+    // Read by hand rather than through Qt, which would close the socket at the end of the
+    // browser's data and so lose the answer to a body cut short.
+    const qint64 window = qMin<qint64>(session->contentLength, Limits::MaxPartHead + 1);
+    QByteArray received;
+    Multipart::PartHeadResult part;
+    for (;;) {
+        part = Multipart::parsePartHead(received, boundary);
+        if (part.status != Multipart::Status::Incomplete)
+            break;
+        // The body ended, or the bound was reached, and the part header still has no end.
+        if (received.size() >= window) {
+            part.status = Multipart::Status::Bad;
+            break;
+        }
+        const QByteArray more = socket->readBody(window - received.size());
+        if (more.isEmpty())
+            return part;
+        received += more;
+    }
+    if (part.status == Multipart::Status::Complete) {
+        bodyStart = received.mid(part.size);
+        session->contentLength -= received.size();
+    }
+    return part;
+}
+
 void HTTP_Request::close()
 {
     const QDeadlineTimer deadline(Limits::DisconnectWaitMs);

@@ -322,33 +322,48 @@ qint64 TarnwickSocket::receive(char *data, qint64 maxSize)
     }
 }
 
-TarnwickSocket::SaveResult TarnwickSocket::saveFile(QFile *file, qint64 length,
+QByteArray TarnwickSocket::readBody(qint64 maxSize)
+{
+    QByteArray data(maxSize, Qt::Uninitialized);
+    const qint64 n = receive(data.data(), maxSize);
+    if (n <= 0)
+        return QByteArray();
+    data.truncate(n);
+    count(Received, n);
+    return data;
+}
+
+TarnwickSocket::SaveResult TarnwickSocket::saveFile(QFile *file, const QByteArray &received, qint64 length,
                                                     const QByteArrayMatcher &delimiter)
 {
     // The buffer holds one read behind the few bytes that might begin the delimiter.
     const qint64 holdMax = delimiter.pattern().size() - 1;
-    QByteArray buffer(Limits::ReceiveChunk + holdMax, Qt::Uninitialized);
+    QByteArray buffer(qMax<qint64>(Limits::ReceiveChunk, received.size()) + holdMax, Qt::Uninitialized);
+    std::memcpy(buffer.data(), received.constData(), static_cast<size_t>(received.size()));
+    qint64 filled = received.size();
     qint64 held = 0;
     bool found = false;
-    while (length > 0) {
+    for (;;) {
+        if (!found && filled > 0) {
+            const Multipart::Scan scan
+                = Multipart::scan(QByteArrayView(buffer.constData(), filled), delimiter);
+            if (scan.content > 0 && file->write(buffer.constData(), scan.content) != scan.content)
+                return SaveResult::WriteFailed;
+            found = scan.found;
+            // What follows the delimiter is dropped; reads then land at the buffer's start.
+            held = found ? 0 : filled - scan.content;
+            std::memmove(buffer.data(), buffer.constData() + scan.content, static_cast<size_t>(held));
+        }
+        if (length == 0)
+            break;
         if (isStopped())
             return SaveResult::Stopped;
-        const qint64 piece = nextPiece(length, Limits::ReceiveChunk);
-        const qint64 n = receive(buffer.data() + held, piece);
+        const qint64 n = receive(buffer.data() + held, nextPiece(length, Limits::ReceiveChunk));
         if (n <= 0)
             return isStopped() ? SaveResult::Stopped : SaveResult::Incomplete;
         count(Received, n);
         length -= n;
-        if (found)
-            continue;
-
-        const qint64 filled = held + n;
-        const Multipart::Scan scan = Multipart::scan(QByteArrayView(buffer.constData(), filled), delimiter);
-        if (scan.content > 0 && file->write(buffer.constData(), scan.content) != scan.content)
-            return SaveResult::WriteFailed;
-        found = scan.found;
-        held = found ? 0 : filled - scan.content;
-        std::memmove(buffer.data(), buffer.constData() + scan.content, static_cast<size_t>(held));
+        filled = held + n;
     }
     return found ? SaveResult::Stored : SaveResult::NoDelimiter;
 }

@@ -80,15 +80,23 @@ public:
     };
 
     /*!
-        Reads the rest of an upload body, \a length bytes, and writes the part's content,
-        everything before the first \a delimiter, into the opened \a file, which stays
-        open. What follows the delimiter (the end of the closing line, further parts) is
-        read and dropped; nothing beyond \a length is read. The body passes through one
-        bounded buffer, in large reads straight from the socket; the totals grow per
-        accounting block, and when a data limit is set the block that reaches it is the
-        last one read.
+        Writes the part's content, everything before the first \a delimiter, into the
+        opened \a file, which stays open: first from \a received, the start of the content
+        that was read with the part header, then from the rest of the body, \a length
+        bytes still to come. What follows the delimiter (the end of the closing line,
+        further parts) is read and dropped; nothing beyond \a length is read. The body
+        passes through one bounded buffer, in large reads straight from the socket; the
+        totals grow per accounting block, and when a data limit is set the block that
+        reaches it is the last one read.
     */
-    SaveResult saveFile(QFile *file, qint64 length, const QByteArrayMatcher &delimiter);
+    SaveResult saveFile(QFile *file, const QByteArray &received, qint64 length,
+                        const QByteArrayMatcher &delimiter);
+
+    // Up to maxSize bytes of a request body, counted: what Qt read ahead first, then
+    // straight from the socket, waiting at most Limits::UploadSilenceMs for them. Empty
+    // when the browser went away or kept silent, or when stopped. Unlike Qt's own reads,
+    // the end of the browser's data leaves the socket open for the answer.
+    QByteArray readBody(qint64 maxSize);
 
 Q_SIGNALS:
     // The totals reached the data limit; emitted once per reaching, from the socket that did.

@@ -71,9 +71,11 @@ bool HTTP_Request::start()
     session->id = head.sessionId;
     credentials = head.credentials;
     hasCredentials = head.hasCredentials;
+    expectsContinue = head.expectContinue;
 
     if (head.method == RequestParser::Post && head.contentType.startsWith(FormType)
         && head.contentLength <= Limits::MaxFormBody) {
+        sendContinue();
         QByteArray body;
         while (body.size() < head.contentLength) {
             if (socket->bytesAvailable() == 0 && !waitForMore(socket, deadline))
@@ -91,6 +93,15 @@ bool HTTP_Request::start()
     sessionManager.updateSession(session);
     merged = true;
     return true;
+}
+
+void HTTP_Request::sendContinue()
+{
+    if (!expectsContinue)
+        return;
+    expectsContinue = false;
+    socket->write(QByteArray(Http::Version) + Http::StatusContinue + Http::Crlf + Http::Crlf);
+    socket->flush();
 }
 
 Multipart::PartHeadResult HTTP_Request::readPartHead(const QByteArray &boundary)

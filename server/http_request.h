@@ -26,6 +26,10 @@ public:
     // neither GET nor POST. A body other than a login form stays unread in the socket.
     bool start();
 
+    // Tells a client that waits before sending its body to go on; once per request, and
+    // only when it asked.
+    void sendContinue();
+
     // Reads the first part header of an upload body within the body's announced length,
     // waiting at most Limits::UploadSilenceMs for each arrival. When Complete, bodyStart
     // holds the content bytes that came with it and the session's contentLength the
@@ -55,4 +59,5 @@ public:
 
 private:
     bool merged = false;
+    bool expectsContinue = false;
 };

@@ -8,6 +8,8 @@ constexpr char Crlf[] = "\r\n";
 
 // Status lines, the text after the version. Success is 202 throughout.
 constexpr char StatusOk[] = "202 OK";
+// The interim answer that lets a client waiting on "Expect: 100-continue" send its body.
+constexpr char StatusContinue[] = "100 Continue";
 constexpr char StatusUnauthorized[] = "401 Authorization Required";
 constexpr char StatusNotFound[] = "404 Not Found";
 constexpr char StatusServerError[] = "500 Internal Server Error";
@@ -37,6 +39,9 @@ constexpr char HeaderContentType[] = "Content-Type";
 constexpr char HeaderCookie[] = "Cookie";
 constexpr char HeaderAuthorization[] = "Authorization";
 constexpr char HeaderTransferEncoding[] = "Transfer-Encoding";
+constexpr char HeaderExpect[] = "Expect";
+// The one expectation understood, compared without regard to letter case.
+constexpr char ExpectContinue[] = "100-continue";
 // The part header of an upload names its file here.
 constexpr char HeaderContentDisposition[] = "Content-Disposition";
 // The one authorization scheme understood, compared without regard to letter case.

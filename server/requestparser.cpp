@@ -151,6 +151,8 @@ Status parseHeaderLine(QByteArrayView line, RequestHead *head, Fields *fields)
         if (!fields->hasContentType)
             head->contentType = value.toByteArray();
         fields->hasContentType = true;
+    } else if (equalsNoCase(name, Http::HeaderExpect)) {
+        head->expectContinue = equalsNoCase(value, Http::ExpectContinue);
     } else if (equalsNoCase(name, Http::HeaderCookie)) {
         fields->cookies.append(value);
     } else if (equalsNoCase(name, Http::HeaderAuthorization)) {

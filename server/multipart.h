@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QByteArrayMatcher>
 #include <QByteArrayView>
 #include <QString>
 
@@ -82,6 +81,6 @@ struct Scan
  * data holds none, before its longest tail that could be the start of one (those bytes
  * are decided once more data has come; the caller keeps them in front of it).
  */
-Scan scan(QByteArrayView data, const QByteArrayMatcher &delimiter);
+Scan scan(QByteArrayView data, QByteArrayView delimiter);
 
 } // namespace Multipart

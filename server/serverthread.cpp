@@ -330,9 +330,8 @@ void ServerThread::saveFile()
         sendPage(UploadErrorPage, Http::StatusServerError);
         return;
     }
-    const TarnwickSocket::SaveResult saved
-        = request->socket->saveFile(upload.file(), request->bodyStart, session->contentLength,
-                                    QByteArrayMatcher(Multipart::delimiter(boundary)));
+    const TarnwickSocket::SaveResult saved = request->socket->saveFile(
+        upload.file(), request->bodyStart, session->contentLength, Multipart::delimiter(boundary));
     switch (saved) {
     case TarnwickSocket::SaveResult::Stored:
         break;

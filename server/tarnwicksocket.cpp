@@ -334,10 +334,10 @@ QByteArray TarnwickSocket::readBody(qint64 maxSize)
 }
 
 TarnwickSocket::SaveResult TarnwickSocket::saveFile(QFile *file, const QByteArray &received, qint64 length,
-                                                    const QByteArrayMatcher &delimiter)
+                                                    QByteArrayView delimiter)
 {
     // The buffer holds one read behind the few bytes that might begin the delimiter.
-    const qint64 holdMax = delimiter.pattern().size() - 1;
+    const qint64 holdMax = delimiter.size() - 1;
     QByteArray buffer(qMax<qint64>(Limits::ReceiveChunk, received.size()) + holdMax, Qt::Uninitialized);
     std::memcpy(buffer.data(), received.constData(), static_cast<size_t>(received.size()));
     qint64 filled = received.size();

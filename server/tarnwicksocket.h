@@ -1,7 +1,7 @@
 #pragma once
 
 #include <QByteArray>
-#include <QByteArrayMatcher>
+#include <QByteArrayView>
 #include <QTcpSocket>
 
 #include <atomic>
@@ -89,8 +89,7 @@ public:
         totals grow per accounting block, and when a data limit is set the block that
         reaches it is the last one read.
     */
-    SaveResult saveFile(QFile *file, const QByteArray &received, qint64 length,
-                        const QByteArrayMatcher &delimiter);
+    SaveResult saveFile(QFile *file, const QByteArray &received, qint64 length, QByteArrayView delimiter);
 
     // Up to maxSize bytes of a request body, counted: what Qt read ahead first, then
     // straight from the socket, waiting at most Limits::UploadSilenceMs for them. Empty

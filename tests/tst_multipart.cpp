@@ -36,7 +36,7 @@ QByteArray partHeadOf(const QByteArray &boundary, const QByteArray &lines)
 // What a reader stores that scans each arrival behind the bytes it held back before.
 QByteArray storedFrom(const QList<QByteArray> &chunks, const QByteArray &boundary, bool *found)
 {
-    const QByteArrayMatcher delimiter(Multipart::delimiter(boundary));
+    const QByteArray delimiter = Multipart::delimiter(boundary);
     QByteArray stored;
     QByteArray pending;
     for (const QByteArray &chunk : chunks) {
@@ -373,7 +373,7 @@ void tst_Multipart::scan()
     QFETCH(int, content);
     QFETCH(bool, found);
 
-    const Multipart::Scan result = Multipart::scan(data, QByteArrayMatcher(Multipart::delimiter(boundary)));
+    const Multipart::Scan result = Multipart::scan(data, Multipart::delimiter(boundary));
     QCOMPARE(result.content, qsizetype(content));
     QCOMPARE(result.found, found);
 }

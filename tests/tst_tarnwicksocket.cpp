@@ -792,8 +792,7 @@ void tst_TarnwickSocket::saveFileStoresTheBody()
     QVERIFY(file.open(QIODevice::WriteOnly));
     QElapsedTimer timer;
     timer.start();
-    const TarnwickSocket::SaveResult got
-        = socket.saveFile(&file, body.left(readBefore), length, QByteArrayMatcher(Delimiter));
+    const TarnwickSocket::SaveResult got = socket.saveFile(&file, body.left(readBefore), length, Delimiter);
     // The end of the body is seen as it arrives, not after a silence.
     QVERIFY(timer.elapsed() < Limits::UploadSilenceMs / 2);
     sender.join();
@@ -825,7 +824,7 @@ void tst_TarnwickSocket::limitEndsSaveFile()
 
     QFile file(dir.filePath(QStringLiteral("limited.bin")));
     QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(socket.saveFile(&file, QByteArray(), upload.size(), QByteArrayMatcher(Delimiter)),
+    QCOMPARE(socket.saveFile(&file, QByteArray(), upload.size(), Delimiter),
              TarnwickSocket::SaveResult::Stopped);
     QCOMPARE(spy.count(), 1);
     // The block that reached the limit is the last one read.
@@ -845,8 +844,7 @@ void tst_TarnwickSocket::stopEndsSaveFile()
     TarnwickSocket::Stop();
     QFile file(dir.filePath(QStringLiteral("stopped.bin")));
     QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(socket.saveFile(&file, QByteArray(), 100, QByteArrayMatcher(Delimiter)),
-             TarnwickSocket::SaveResult::Stopped);
+    QCOMPARE(socket.saveFile(&file, QByteArray(), 100, Delimiter), TarnwickSocket::SaveResult::Stopped);
     QCOMPARE(TarnwickSocket::Received.load(), qint64(0));
 }
 
@@ -867,8 +865,7 @@ void tst_TarnwickSocket::stopEndsAWaitingSaveFile()
     QVERIFY(file.open(QIODevice::WriteOnly));
     QElapsedTimer timer;
     timer.start();
-    QCOMPARE(socket.saveFile(&file, QByteArray(), 100, QByteArrayMatcher(Delimiter)),
-             TarnwickSocket::SaveResult::Stopped);
+    QCOMPARE(socket.saveFile(&file, QByteArray(), 100, Delimiter), TarnwickSocket::SaveResult::Stopped);
     QVERIFY(timer.elapsed() < Limits::UploadSilenceMs / 2);
     stopper.join();
 }

@@ -104,7 +104,8 @@ void ServerThread::run()
                 QString path = RequestParser::decodedPath(session->url);
                 if (session->method == RequestParser::Post && session->contentLength != 0) {
                     // A body nobody asked for gets no answer. Only in Get Files mode did the
-                    // owner ask for files; in the others the upload is refused unread.
+                    // owner ask for files; in the others an upload gets the not-found page
+                    // and its body is only drained by the close.
                     if (path == QLatin1String(Http::PathUpload)) {
                         if (receivesFiles(fileInfo.load()))
                             saveFile();

@@ -23,6 +23,7 @@ FIGURES = [
     ("dl4", "4 × 1 GiB downloads in parallel, total", "MiB/s", "{:,.0f}"),
     ("up1", "1 GiB upload, 1 client", "MiB/s", "{:,.0f}"),
     ("up8", "8 × 64 MiB uploads in parallel, total", "MiB/s", "{:,.0f}"),
+    ("up_answer", "Answer after the last byte of a 64 MiB upload", "ms", "{:,.1f}"),
     ("rss", "Peak RSS", "MiB", "{:,.1f}"),
     ("threads", "Peak threads", "", "{:,.0f}"),
 ]
@@ -119,10 +120,12 @@ def main():
     md = ["# Benchmark results", ""] + [f"- {key}: {value}" for key, value in notes]
     md += ["", render(figure_columns, figures, True), ""]
     if have_ours:
-        text += ["Ratios (above 1: ours is higher; for throughput higher is better, for RSS and threads lower)",
+        text += ["Ratios (above 1: ours is higher; for throughput higher is better, for answer time, RSS and "
+                 "threads lower)",
                  render(ratio_columns, ratios, False), ""]
         md += ["Ratios of our server to each peer (above 1: ours is higher; for throughput higher is "
-               "better, for RSS and threads lower is better):", "", render(ratio_columns, ratios, True), ""]
+               "better, for answer time, RSS and threads lower is better):", "", render(ratio_columns, ratios, True),
+               ""]
     else:
         text += [f"No figures for {ours}: no ratios.", ""]
         md += [f"No figures for {ours} in this run, so no ratios.", ""]

@@ -3,7 +3,7 @@
 # loopback, and prints the figures with the ratios of ours to each peer. The same table
 # goes to bench/results.md. See bench/README.md.
 #
-#   bench/run.sh [--quick] [--keep]
+#   bench/run.sh [--quick] [--uploads] [--keep]
 #
 # Environment: TARNWICK_SERVE (our program; default build/bin/tarnwick-serve),
 # TARNWICK_SERVE_ARGS (extra options for it), TARNWICK_RECEIVE_DIR and
@@ -23,9 +23,11 @@ usage() {
 
 quick=0
 keep=0
+uploads_only=0
 for arg in "$@"; do
     case $arg in
     --quick) quick=1 ;;
+    --uploads) uploads_only=1 ;;
     --keep) keep=1 ;;
     -h | --help)
         usage
@@ -190,27 +192,23 @@ start_tarnwick() {
     PID[$OURS]=$!
 }
 
-# Our uploads go to a second instance in its receive mode. Where it stores them depends on
-# its settings, so it runs only when TARNWICK_RECEIVE_DIR names that folder (the script
-# deletes each received file after checking its size); TARNWICK_RECEIVE_ARGS may carry the
-# options that make it store there.
+# Our uploads go to a second instance in its receive mode, which stores them in
+# TARNWICK_RECEIVE_DIR, by default a folder of the run (the script deletes each received
+# file after checking its size); TARNWICK_RECEIVE_ARGS may add options.
 start_tarnwick_receive() {
-    local name=$OURS-receive port
-    if [ -z "${TARNWICK_RECEIVE_DIR:-}" ]; then
-        say "no uploads to $OURS: set TARNWICK_RECEIVE_DIR to the folder where its receive mode stores files"
-        return 0
-    fi
+    local name=$OURS-receive port dir=${TARNWICK_RECEIVE_DIR:-$WORK/tarnwick/received}
+    mkdir -p "$dir"
     port=$(free_port)
     # shellcheck disable=SC2086 # the extra options are words
     HOME=$WORK/tarnwick/home TMPDIR=$WORK/tarnwick/tmp \
-        "$SERVE" --port "$port" ${TARNWICK_SERVE_ARGS:-} ${TARNWICK_RECEIVE_ARGS:-} receive \
+        "$SERVE" --port "$port" ${TARNWICK_SERVE_ARGS:-} --download-dir "$dir" ${TARNWICK_RECEIVE_ARGS:-} receive \
         >"$WORK/tarnwick/receive.log" 2>&1 &
     PID[$name]=$!
     PORT[$name]=$port
     if wait_ready "$name" /; then
         UPLOAD_KIND[$OURS]=form UPLOAD_URL[$OURS]=http://127.0.0.1:$port/upload
-        UPLOAD_DIR[$OURS]=$TARNWICK_RECEIVE_DIR
-        say "$OURS (receive): pid ${PID[$name]}, port $port"
+        UPLOAD_DIR[$OURS]=$dir
+        say "$OURS (receive): pid ${PID[$name]}, port $port, storing in $dir"
     else
         say "$OURS (receive) did not answer on port $port; no uploads to it (--keep keeps its log)"
         stop_pid "${PID[$name]}"
@@ -489,7 +487,24 @@ measure() {
 
 # ---------------------------------------------------------------------------------------
 # Uploads: one 1 GiB upload, and eight uploads of 64 MiB at once, to every server that
-# takes them (nginx and lighttpd by PUT, ours by its upload form; http.server takes none).
+# takes them (nginx and lighttpd by PUT, ours by its upload form; http.server takes none);
+# then how soon each answers a 64 MiB upload once its last byte is sent.
+
+answer_time() {
+    local name=$1 target=upload-answer.bin out code ms errors=0 stored
+    out=$(timeout "$DL_MAX_S" python3 "$here/answer_time.py" "${UPLOAD_KIND[$name]}" "${UPLOAD_URL[$name]}" \
+        "$WORK/upload-source/part.bin" "$target" 2>&1 || true)
+    read -r code ms <<<"$out"
+    stored=$(stat -c %s "${UPLOAD_DIR[$name]}/$target" 2>/dev/null || echo 0)
+    rm -f "${UPLOAD_DIR[$name]}/$target"
+    case ${code:-} in
+    2??) [ "$stored" = "$PART_SIZE" ] || errors=1 ;;
+    *) errors=1 ;;
+    esac
+    record "$name" up_answer "${ms:-0}" "$errors"
+    say "$name: answer ${ms:-?} ms after the last byte of a 64 MiB upload$([ "$errors" = 0 ] || echo ", failed: $out")"
+}
+
 measure_uploads() {
     local _ name uploaders=()
     for name in "${SERVERS[@]}"; do
@@ -505,6 +520,9 @@ measure_uploads() {
         for name in "${uploaders[@]}"; do
             transfers "$name" up8 8 "$WORK/upload-source/part.bin" "$PART_SIZE" "8 x 64 MiB uploads, total"
         done
+    done
+    for _ in $(seq "$REPS"); do
+        for name in "${uploaders[@]}"; do answer_time "$name"; done
     done
 }
 
@@ -531,8 +549,9 @@ write_meta() {
         printf 'Date\t%s\n' "$(date -u '+%Y-%m-%d %H:%M UTC')"
         printf 'Machine\t%s, %s cores, Linux %s\n' "${cpu:-unknown CPU}" "$(nproc)" "$(uname -r)"
         printf 'Servers\t%s\n' "$(versions)"
-        printf 'Runs\t%s: median of %s runs of %s s per rate, of %s per transfer (cut off at %s s)\n' \
-            "$mode" "$REPS" "$RATE_S" "$DL_REPS" "$DL_MAX_S"
+        [ "$uploads_only" = 1 ] && mode="$mode, uploads only"
+        printf 'Runs\t%s: median of %s runs of %s s per rate, of %s per transfer (cut off at %s s), of %s per answer time\n' \
+            "$mode" "$REPS" "$RATE_S" "$DL_REPS" "$DL_MAX_S" "$REPS"
         printf 'Clients\t%s\n' "wrk -t1 with \"Connection: close\" (1 KiB GET); ab without keep-alive (listing); curl (downloads; uploads by PUT to nginx and lighttpd, by the upload form to ours); a new connection per request throughout"
         printf 'Listing\t%s\n' "\"/\" of a folder of $SMALL_FILES files of 1 KiB plus the two test files"
     } >"$WORK/meta.tsv"
@@ -544,12 +563,19 @@ ALL_COLUMNS=("$OURS")
 for name in nginx lighttpd http.server; do ALL_COLUMNS+=("$name"); done
 
 sampled=()
-for name in "${SERVERS[@]}"; do sampled+=("$name=${PID[$name]}"); done
+for name in "${SERVERS[@]}"; do
+    pid=${PID[$name]}
+    # When only uploads are measured, ours is the instance that receives them.
+    if [ "$uploads_only" = 1 ] && [ "$name" = "$OURS" ] && [ -n "${PID[$OURS-receive]:-}" ]; then
+        pid=${PID[$OURS-receive]}
+    fi
+    sampled+=("$name=$pid")
+done
 python3 "$here/sample.py" "$WORK/peaks.tsv" "$SAMPLE_INTERVAL_S" "${sampled[@]}" &
 SAMPLER=$!
 
 : >"$RESULTS"
-measure
+if [ "$uploads_only" = 0 ]; then measure; fi
 measure_uploads
 
 stop_pid "$SAMPLER"

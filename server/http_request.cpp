@@ -71,9 +71,11 @@ bool HTTP_Request::start()
     session->id = head.sessionId;
     credentials = head.credentials;
     hasCredentials = head.hasCredentials;
+    expectsContinue = head.expectContinue;
 
     if (head.method == RequestParser::Post && head.contentType.startsWith(FormType)
         && head.contentLength <= Limits::MaxFormBody) {
+        sendContinue();
         QByteArray body;
         while (body.size() < head.contentLength) {
             if (socket->bytesAvailable() == 0 && !waitForMore(socket, deadline))
@@ -91,6 +93,43 @@ bool HTTP_Request::start()
     sessionManager.updateSession(session);
     merged = true;
     return true;
+}
+
+void HTTP_Request::sendContinue()
+{
+    if (!expectsContinue)
+        return;
+    expectsContinue = false;
+    socket->write(QByteArray(Http::Version) + Http::StatusContinue + Http::Crlf + Http::Crlf);
+    socket->flush();
+}
+
+Multipart::PartHeadResult HTTP_Request::readPartHead(const QByteArray &boundary)
+{
+    // Read by hand rather than through Qt, which would close the socket at the end of the
+    // browser's data and so lose the answer to a body cut short.
+    const qint64 window = qMin<qint64>(session->contentLength, Limits::MaxPartHead + 1);
+    QByteArray received;
+    Multipart::PartHeadResult part;
+    for (;;) {
+        part = Multipart::parsePartHead(received, boundary);
+        if (part.status != Multipart::Status::Incomplete)
+            break;
+        // The body ended, or the bound was reached, and the part header still has no end.
+        if (received.size() >= window) {
+            part.status = Multipart::Status::Bad;
+            break;
+        }
+        const QByteArray more = socket->readBody(window - received.size());
+        if (more.isEmpty())
+            return part;
+        received += more;
+    }
+    if (part.status == Multipart::Status::Complete) {
+        bodyStart = received.mid(part.size);
+        session->contentLength -= received.size();
+    }
+    return part;
 }
 
 void HTTP_Request::close()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "multipart.h"
 #include "sessionmanager.h"
 
 #include <QByteArray>
@@ -25,6 +26,17 @@ public:
     // neither GET nor POST. A body other than a login form stays unread in the socket.
     bool start();
 
+    // Tells a client that waits before sending its body to go on; once per request, and
+    // only when it asked.
+    void sendContinue();
+
+    // Reads the first part header of an upload body within the body's announced length,
+    // waiting at most Limits::UploadSilenceMs for each arrival. When Complete, bodyStart
+    // holds the content bytes that came with it and the session's contentLength the
+    // rest of the body still in the socket; Incomplete means the browser went away or
+    // kept silent.
+    Multipart::PartHeadResult readPartHead(const QByteArray &boundary);
+
     // Lets the answer reach the browser, then hangs up: flushes what is written, shuts
     // down the sending side, drains what the browser still sends (so the close does
     // not reset the connection) and waits at most Limits::DisconnectWaitMs.
@@ -40,9 +52,12 @@ public:
     bool hasCredentials = false;
     // The request was a form post that carried a password field.
     bool sentPassword = false;
+    // The first bytes of an upload's file, read with its part header.
+    QByteArray bodyStart;
 
     static SessionManager sessionManager;
 
 private:
     bool merged = false;
+    bool expectsContinue = false;
 };

@@ -19,12 +19,18 @@ constexpr qint64 BlockSize = 1024;
 // A file is handed to the kernel in pieces of at most this size; the totals, the data limit
 // and the stop flag are looked at between two pieces.
 constexpr qint64 SendChunk = 1024 * 1024;
+// An upload body is read in pieces of at most this size, into one buffer per connection.
+constexpr qint64 ReceiveChunk = 256 * 1024;
 // How often a send that waits for the browser looks at the stop flag.
 constexpr int StopCheckMs = 100;
 
 // Request head bounds; a request beyond them is closed without an answer.
 constexpr int MaxHeadLine = 8 * 1024;
 constexpr int MaxHeadSize = 64 * 1024;
+// An upload's first part header, with any preamble before it; a longer one is refused.
+constexpr int MaxPartHead = 16 * 1024;
+// The longest file name the download folder can hold, in bytes.
+constexpr int MaxFileName = 255;
 // The login form is small; a larger form body is not read.
 constexpr qint64 MaxFormBody = 64 * 1024;
 

@@ -8,6 +8,8 @@ constexpr char Crlf[] = "\r\n";
 
 // Status lines, the text after the version. Success is 202 throughout.
 constexpr char StatusOk[] = "202 OK";
+// The interim answer that lets a client waiting on "Expect: 100-continue" send its body.
+constexpr char StatusContinue[] = "100 Continue";
 constexpr char StatusUnauthorized[] = "401 Authorization Required";
 constexpr char StatusNotFound[] = "404 Not Found";
 constexpr char StatusServerError[] = "500 Internal Server Error";
@@ -37,6 +39,11 @@ constexpr char HeaderContentType[] = "Content-Type";
 constexpr char HeaderCookie[] = "Cookie";
 constexpr char HeaderAuthorization[] = "Authorization";
 constexpr char HeaderTransferEncoding[] = "Transfer-Encoding";
+constexpr char HeaderExpect[] = "Expect";
+// The one expectation understood, compared without regard to letter case.
+constexpr char ExpectContinue[] = "100-continue";
+// The part header of an upload names its file here.
+constexpr char HeaderContentDisposition[] = "Content-Disposition";
 // The one authorization scheme understood, compared without regard to letter case.
 constexpr char SchemeBasic[] = "Basic";
 
@@ -49,15 +56,14 @@ constexpr char SessionCookie[] = "SessionId";
 // Content types of the server's own pages.
 constexpr char TypeHtml[] = "text/html";
 constexpr char TypeHtmlUtf8[] = "text/html; charset=UTF-8";
+// The body type of an upload, compared without regard to letter case.
+constexpr char TypeMultipartForm[] = "multipart/form-data";
 
 // Request paths with a meaning of their own.
 constexpr char PathRoot[] = "/";
 constexpr char PathLogin[] = "/login";
 constexpr char PathUpload[] = "/upload";
 constexpr char FaviconSuffix[] = "/favicon.ico";
-
-// How the closing delimiter of an upload's part begins: CR LF and the browsers' leading hyphens.
-constexpr char MultipartDelimiterStart[] = "\r\n-------";
 
 // The form field of the login page.
 constexpr char PasswordField[] = "password";

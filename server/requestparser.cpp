@@ -1,73 +1,19 @@
 #include "requestparser.h"
 
+#include "httpsyntax.h"
 #include "limits.h"
 #include "protocol.h"
 
 #include <QByteArrayView>
-#include <QStringDecoder>
 #include <QStringTokenizer>
 
-#include <cstring>
 #include <limits>
 
 namespace {
 
 using RequestParser::RequestHead;
 using RequestParser::Status;
-
-bool isControl(char c)
-{
-    return static_cast<uchar>(c) < 0x20 || c == 0x7f;
-}
-
-bool isTokenChar(char c)
-{
-    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))
-        return true;
-    return c != '\0' && std::strchr("!#$%&'*+-.^_`|~", c) != nullptr;
-}
-
-bool isToken(QByteArrayView text)
-{
-    if (text.isEmpty())
-        return false;
-    for (const char c : text) {
-        if (!isTokenChar(c))
-            return false;
-    }
-    return true;
-}
-
-bool isDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
-int hexValue(char c)
-{
-    if (isDigit(c))
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-bool equalsNoCase(QByteArrayView text, const char *name)
-{
-    return qstrnicmp(text.data(), text.size(), name) == 0;
-}
-
-// Optional white space around header values and list items: blanks and tabs only.
-QByteArrayView trimOws(QByteArrayView text)
-{
-    while (!text.isEmpty() && (text.front() == ' ' || text.front() == '\t'))
-        text = text.sliced(1);
-    while (!text.isEmpty() && (text.back() == ' ' || text.back() == '\t'))
-        text.chop(1);
-    return text;
-}
+using namespace HttpSyntax;
 
 // Decimal digits only: no sign, no blanks, nothing beyond the type's range.
 std::optional<quint64> decimal(QByteArrayView digits, quint64 max)
@@ -84,26 +30,6 @@ std::optional<quint64> decimal(QByteArrayView digits, quint64 max)
         value = value * 10 + digit;
     }
     return value;
-}
-
-// Browsers write "%" only before two hex digits; a stray one is kept as it is,
-// rather than guessing a byte.
-QByteArray percentDecoded(QByteArrayView text, bool plusIsBlank)
-{
-    QByteArray out;
-    out.reserve(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 && hexValue(text[i + 2]) >= 0) {
-            out += char(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
-            i += 2;
-        } else if (plusIsBlank && c == '+') {
-            out += ' ';
-        } else {
-            out += c;
-        }
-    }
-    return out;
 }
 
 // The text before the first \a separator, or all of it; \a rest keeps what follows.
@@ -225,6 +151,8 @@ Status parseHeaderLine(QByteArrayView line, RequestHead *head, Fields *fields)
         if (!fields->hasContentType)
             head->contentType = value.toByteArray();
         fields->hasContentType = true;
+    } else if (equalsNoCase(name, Http::HeaderExpect)) {
+        head->expectContinue = equalsNoCase(value, Http::ExpectContinue);
     } else if (equalsNoCase(name, Http::HeaderCookie)) {
         fields->cookies.append(value);
     } else if (equalsNoCase(name, Http::HeaderAuthorization)) {
@@ -345,14 +273,7 @@ std::optional<QString> basicCredentials(const QByteArray &authorizationValue)
     if (!bytes.contains(':'))
         return std::nullopt;
 
-    // Browsers send UTF-8 today, older ones Latin-1; bytes that are not valid UTF-8
-    // can only be the latter.
-    QStringDecoder utf8(QStringDecoder::Utf8,
-                        QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
-    QString text = utf8.decode(bytes);
-    if (utf8.hasError())
-        text = QString::fromLatin1(bytes);
-    return text;
+    return utf8OrLatin1(bytes);
 }
 
 QString formField(const QByteArray &body, const QByteArray &name)

@@ -24,6 +24,8 @@ struct RequestHead
     bool hasContentLength = false;
     // From the cookie named "SessionId"; 0 when none or invalid.
     quint64 sessionId = 0;
+    // The client waits for "100 Continue" before it sends its body.
+    bool expectContinue = false;
     // Decoded Basic credentials "user:password"; empty when none or malformed.
     QString credentials;
     bool hasCredentials = false;

@@ -5,15 +5,18 @@
 #include "contenttype.h"
 #include "http_request.h"
 #include "http_session.h"
+#include "multipart.h"
 #include "pages/folderpage.h"
 #include "pages/html.h"
 #include "protocol.h"
 #include "requestparser.h"
 #include "tarnwicksocket.h"
+#include "uploadfile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QHostAddress>
+#include <QStorageInfo>
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -22,6 +25,11 @@ LockedValue<QFileInfo> ServerThread::fileInfo;
 int ServerThread::OperatingMode = 0;
 
 namespace {
+
+// The answers to an upload, in the page folder.
+const char UploadOkPage[] = "upload_ok.html";
+const char UploadErrorPage[] = "upload_err.html";
+const char ExistPage[] = "exist.html";
 
 QString text(const QByteArray *value)
 {
@@ -95,9 +103,15 @@ void ServerThread::run()
                 HTTP_Session *session = request->session;
                 QString path = RequestParser::decodedPath(session->url);
                 if (session->method == RequestParser::Post && session->contentLength != 0) {
-                    // A body nobody asked for gets no answer.
-                    if (path == QLatin1String(Http::PathUpload))
-                        saveFile();
+                    // A body nobody asked for gets no answer. Only in Get Files mode did the
+                    // owner ask for files; in the others an upload gets the not-found page
+                    // and its body is only drained by the close.
+                    if (path == QLatin1String(Http::PathUpload)) {
+                        if (receivesFiles(fileInfo.load()))
+                            saveFile();
+                        else
+                            notFound(path);
+                    }
                 } else {
                     if (session->method == RequestParser::Post && path == QLatin1String(Http::PathLogin)) {
                         path = QLatin1String(Http::PathRoot);
@@ -158,10 +172,9 @@ void ServerThread::answer(const QString &path)
     const QFileInfo shared = fileInfo.load();
     if (shared.isFile()) {
         const QString folder = shared.absolutePath();
-        const bool pageFolder = QDir::cleanPath(folder) == QDir::cleanPath(text(Configuration::LangPath));
         if (path.size() <= 1 || path.mid(1) == shared.fileName())
             sendFile(shared.absoluteFilePath(), Http::StatusOk, QByteArray());
-        else if (pageFolder) // Get Files: the upload page and the files it refers to
+        else if (receivesFiles(shared)) // the upload page and the files it refers to
             sendFile(folder + path, Http::StatusOk, QByteArray());
         else // Share File: the files beside the shared one stay private
             notFound(folder + path);
@@ -267,7 +280,90 @@ void ServerThread::sendDir(const QString &folder)
         FolderPage::page(listing.rows, true, FolderPage::PlainBody, fileInfo.load().absoluteFilePath()));
 }
 
+bool ServerThread::receivesFiles(const QFileInfo &shared)
+{
+    return shared.isFile()
+        && QDir::cleanPath(shared.absolutePath()) == QDir::cleanPath(text(Configuration::LangPath));
+}
+
+void ServerThread::sendPage(const char *name, const QByteArray &status)
+{
+    sendFile(text(Configuration::LangPath) + QLatin1String(name), status, Http::TypeHtmlUtf8);
+}
+
 void ServerThread::saveFile()
 {
-    // Receiving files comes with the upload page; until then a posted body gets no answer.
+    HTTP_Session *session = request->session;
+    const QByteArray boundary = Multipart::boundary(session->contentType);
+    if (boundary.isEmpty()) {
+        sendPage(UploadErrorPage, Http::StatusServerError);
+        return;
+    }
+
+    // The file's name is in the body, so a client that waits is let go on here; a refusal
+    // before this point (access, mode, body type) comes without it.
+    request->sendContinue();
+    const Multipart::PartHeadResult part = request->readPartHead(boundary);
+    if (part.status != Multipart::Status::Complete) {
+        sendPage(UploadErrorPage, Http::StatusServerError);
+        return;
+    }
+    const std::optional<QString> sentName = Multipart::fileName(part.head.disposition);
+    const std::optional<QString> name = sentName ? Multipart::storedName(*sentName) : std::nullopt;
+    if (!name) {
+        sendPage(UploadErrorPage, Http::StatusServerError);
+        return;
+    }
+
+    // Told before the body is read; the temporary file's rename decides a late clash.
+    const QString folder = Configuration::DownloadDir.load().absoluteFilePath();
+    const QString target = folder + QLatin1Char('/') + *name;
+    const QFileInfo existing(target);
+    if (existing.exists() || existing.isSymLink()) {
+        sendPage(ExistPage, Http::StatusOk);
+        return;
+    }
+
+    // The warnings are plain text; the name may hold anything a browser sends.
+    UploadFile upload(folder);
+    if (!upload.create()) {
+        Q_EMIT error(tr("File save error"), tr("File: %1").arg(*name));
+        sendPage(UploadErrorPage, Http::StatusServerError);
+        return;
+    }
+    const TarnwickSocket::SaveResult saved = request->socket->saveFile(
+        upload.file(), request->bodyStart, session->contentLength, Multipart::delimiter(boundary));
+    switch (saved) {
+    case TarnwickSocket::SaveResult::Stored:
+        break;
+    case TarnwickSocket::SaveResult::WriteFailed:
+        // How much of the file had been stored, and the room left where it went.
+        Q_EMIT error(tr("File save error"),
+                     tr("File: %1\nReaded bytes: %2\nAvailable bytes: %3")
+                         .arg(*name, QString::number(upload.file()->size()),
+                              QString::number(QStorageInfo(folder).bytesAvailable())));
+        sendPage(UploadErrorPage, Http::StatusServerError);
+        return;
+    case TarnwickSocket::SaveResult::Stopped:
+        // Nothing is sent once the server has stopped.
+        return;
+    case TarnwickSocket::SaveResult::Incomplete:
+    case TarnwickSocket::SaveResult::NoDelimiter:
+        // The browser did not upload a file; there is nothing to tell the owner.
+        sendPage(UploadErrorPage, Http::StatusServerError);
+        return;
+    }
+
+    switch (upload.keep(target)) {
+    case UploadFile::Keep::Kept:
+        sendPage(UploadOkPage, Http::StatusOk);
+        break;
+    case UploadFile::Keep::NameTaken:
+        sendPage(ExistPage, Http::StatusOk);
+        break;
+    case UploadFile::Keep::Failed:
+        Q_EMIT error(tr("File save error"), tr("File: %1").arg(*name));
+        sendPage(UploadErrorPage, Http::StatusServerError);
+        break;
+    }
 }

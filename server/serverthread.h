@@ -34,6 +34,7 @@ public:
 
 Q_SIGNALS:
     void newConnection(const QString &address);
+    // Something the owner should know of; title and text are plain text.
     void error(const QString &title, const QString &msg);
     void end(ServerThread *thread);
 
@@ -52,6 +53,10 @@ private:
     void sendFile(const QString &path, const QByteArray &status, const QByteArray &type);
     void sendDir(const QString &folder);
     void saveFile();
+    // One of the server's own pages, as UTF-8 HTML.
+    void sendPage(const char *name, const QByteArray &status);
+    // Whether the shared target is the upload page, which only Get Files mode shares.
+    static bool receivesFiles(const QFileInfo &shared);
 
     qintptr socketDescriptor;
     int authMode;

@@ -1,6 +1,7 @@
 #include "tarnwicksocket.h"
 
 #include "server/limits.h"
+#include "server/multipart.h"
 #include "server/protocol.h"
 
 #include <QDeadlineTimer>
@@ -8,6 +9,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <poll.h>
 #include <pthread.h>
 #include <sys/sendfile.h>
@@ -52,30 +54,34 @@ private:
     sigset_t m_old;
 };
 
-// Waits until the socket can take more bytes. False when the deadline passes, the socket
-// fails or was shut down, or the stop flag is set (looked at every Limits::StopCheckMs).
-bool waitWritable(int fd, const QDeadlineTimer &deadline)
+// Waits until the socket can take more bytes (POLLOUT) or has some (POLLIN). False when
+// the deadline passes, the socket fails, or the stop flag is set (looked at every
+// Limits::StopCheckMs). A hang-up counts as readable, so that the read sees the end.
+bool waitFor(int fd, short events, const QDeadlineTimer &deadline)
 {
     for (;;) {
         if (TarnwickSocket::isStopped() || deadline.hasExpired())
             return false;
-        pollfd entry {fd, POLLOUT, 0};
+        pollfd entry {fd, events, 0};
         const int slice = static_cast<int>(qMin<qint64>(deadline.remainingTime(), Limits::StopCheckMs));
         const int ready = ::poll(&entry, 1, slice);
-        if (ready > 0)
+        if (ready > 0) {
+            if (events == POLLIN)
+                return !(entry.revents & POLLNVAL);
             return !(entry.revents & (POLLERR | POLLHUP | POLLNVAL));
+        }
         if (ready < 0 && errno != EINTR)
             return false;
     }
 }
 
-// How much of the left bytes of a file go out before the totals are looked at again: a chunk,
-// or under a data limit no more than up to the end of the block that reaches it. Once past
-// the limit that is one block (a Start() after the limit lets one block out, which stops the
+// How many of the left bytes move before the totals are looked at again: a chunk, or under
+// a data limit no more than up to the end of the block that reaches it. Once past the limit
+// that is one block (a Start() after the limit lets one block through, which stops the
 // server again).
-qint64 nextPiece(qint64 left)
+qint64 nextPiece(qint64 left, qint64 chunk)
 {
-    qint64 piece = qMin(left, Limits::SendChunk);
+    qint64 piece = qMin(left, chunk);
     const qint64 limit = TarnwickSocket::Limit;
     if (limit > 0) {
         const qint64 toLimit = qMax<qint64>(limit - (TarnwickSocket::Sent + TarnwickSocket::Received), 1);
@@ -213,7 +219,7 @@ bool TarnwickSocket::flushPending()
     const int fd = static_cast<int>(socketDescriptor());
     const QDeadlineTimer deadline(Limits::SendWaitMs);
     while (bytesToWrite() > 0) {
-        if (!flush() && !waitWritable(fd, deadline))
+        if (!flush() && !waitFor(fd, POLLOUT, deadline))
             return false;
     }
     // A write error makes Qt drop the connection.
@@ -236,7 +242,7 @@ qint64 TarnwickSocket::pump(qint64 len, const std::function<qint64(qint64 done)>
         } else if (errno == EINTR) {
             continue;
         } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            if (!waitWritable(fd, deadline))
+            if (!waitFor(fd, POLLOUT, deadline))
                 break;
         } else if ((errno == EINVAL || errno == ENOSYS) && done == 0) {
             return -1;
@@ -265,7 +271,7 @@ void TarnwickSocket::sendFile(QFile *file)
     QByteArray buffer;
 
     while (offset < end && !isStopped()) {
-        const qint64 piece = nextPiece(end - offset);
+        const qint64 piece = nextPiece(end - offset, Limits::SendChunk);
         qint64 done = 0;
         if (kernelCopy) {
             done = pump(piece, [&](qint64 from) -> qint64 {
@@ -294,36 +300,70 @@ void TarnwickSocket::sendFile(QFile *file)
     file->close();
 }
 
-bool TarnwickSocket::saveFile(QFile *file)
+qint64 TarnwickSocket::receive(char *data, qint64 maxSize)
 {
-    const QByteArray delimiter(Http::MultipartDelimiterStart);
-    char block[Limits::BlockSize];
-    bool ok = true;
+    // What Qt read ahead while the request head was looked at comes first.
+    if (QIODevice::bytesAvailable() > 0)
+        return QIODevice::read(data, qMin(maxSize, QIODevice::bytesAvailable()));
+
+    const int fd = static_cast<int>(socketDescriptor());
     for (;;) {
-        if (isStopped()) {
-            ok = false;
-            break;
-        }
-        // Silence, or the browser closing its side, is the normal end of an upload.
-        if (bytesAvailable() <= 0 && !waitForReadyRead(Limits::UploadSilenceMs))
-            break;
-        const qint64 n = QIODevice::read(block, Limits::BlockSize);
-        if (n <= 0) {
-            ok = false;
-            break;
-        }
-        count(Received, n);
-        qint64 keep = n;
-        if (bytesAvailable() <= 0) {
-            const qsizetype at = QByteArray::fromRawData(block, n).indexOf(delimiter);
-            if (at >= 0)
-                keep = at;
-        }
-        if (keep > 0 && file->write(block, keep) != keep) {
-            ok = false;
-            break;
-        }
+        if (isStopped())
+            return 0;
+        const ssize_t n = ::recv(fd, data, static_cast<size_t>(maxSize), MSG_DONTWAIT);
+        if (n >= 0)
+            return n;
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            return -1;
+        if (!waitFor(fd, POLLIN, QDeadlineTimer(Limits::UploadSilenceMs)))
+            return 0;
     }
-    file->close();
-    return ok;
+}
+
+QByteArray TarnwickSocket::readBody(qint64 maxSize)
+{
+    QByteArray data(maxSize, Qt::Uninitialized);
+    const qint64 n = receive(data.data(), maxSize);
+    if (n <= 0)
+        return QByteArray();
+    data.truncate(n);
+    count(Received, n);
+    return data;
+}
+
+TarnwickSocket::SaveResult TarnwickSocket::saveFile(QFile *file, const QByteArray &received, qint64 length,
+                                                    QByteArrayView delimiter)
+{
+    // The buffer holds one read behind the few bytes that might begin the delimiter.
+    const qint64 holdMax = delimiter.size() - 1;
+    QByteArray buffer(qMax<qint64>(Limits::ReceiveChunk, received.size()) + holdMax, Qt::Uninitialized);
+    std::memcpy(buffer.data(), received.constData(), static_cast<size_t>(received.size()));
+    qint64 filled = received.size();
+    qint64 held = 0;
+    bool found = false;
+    for (;;) {
+        if (!found && filled > 0) {
+            const Multipart::Scan scan
+                = Multipart::scan(QByteArrayView(buffer.constData(), filled), delimiter);
+            if (scan.content > 0 && file->write(buffer.constData(), scan.content) != scan.content)
+                return SaveResult::WriteFailed;
+            found = scan.found;
+            // What follows the delimiter is dropped; reads then land at the buffer's start.
+            held = found ? 0 : filled - scan.content;
+            std::memmove(buffer.data(), buffer.constData() + scan.content, static_cast<size_t>(held));
+        }
+        if (length == 0)
+            break;
+        if (isStopped())
+            return SaveResult::Stopped;
+        const qint64 n = receive(buffer.data() + held, nextPiece(length, Limits::ReceiveChunk));
+        if (n <= 0)
+            return isStopped() ? SaveResult::Stopped : SaveResult::Incomplete;
+        count(Received, n);
+        length -= n;
+        filled = held + n;
+    }
+    return found ? SaveResult::Stored : SaveResult::NoDelimiter;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QTcpSocket>
 
 #include <atomic>
@@ -64,13 +65,37 @@ public:
     */
     void sendFile(QFile *file);
 
+    // How storing an upload's file ended.
+    enum class SaveResult {
+        // The part's delimiter came, and the body up to its announced length.
+        Stored,
+        // The browser went away, or sent nothing for Limits::UploadSilenceMs, first.
+        Incomplete,
+        // The announced body ended without the part's delimiter.
+        NoDelimiter,
+        // The file took fewer bytes than it was given (a full disk, say).
+        WriteFailed,
+        // The stop flag was set: the server stopped, or the data limit was reached.
+        Stopped,
+    };
+
     /*!
-        Stores the rest of an upload body into the opened file and closes it. The upload ends
-        after Limits::UploadSilenceMs without data or when the browser closes (true), or on a
-        read or file error or the stop flag (false). The closing part delimiter is cut off when
-        it lies in the last buffered block.
+        Writes the part's content, everything before the first \a delimiter, into the
+        opened \a file, which stays open: first from \a received, the start of the content
+        that was read with the part header, then from the rest of the body, \a length
+        bytes still to come. What follows the delimiter (the end of the closing line,
+        further parts) is read and dropped; nothing beyond \a length is read. The body
+        passes through one bounded buffer, in large reads straight from the socket; the
+        totals grow per accounting block, and when a data limit is set the block that
+        reaches it is the last one read.
     */
-    bool saveFile(QFile *file);
+    SaveResult saveFile(QFile *file, const QByteArray &received, qint64 length, QByteArrayView delimiter);
+
+    // Up to maxSize bytes of a request body, counted: what Qt read ahead first, then
+    // straight from the socket, waiting at most Limits::UploadSilenceMs for them. Empty
+    // when the browser went away or kept silent, or when stopped. Unlike Qt's own reads,
+    // the end of the browser's data leaves the socket open for the answer.
+    QByteArray readBody(qint64 maxSize);
 
 Q_SIGNALS:
     // The totals reached the data limit; emitted once per reaching, from the socket that did.
@@ -86,4 +111,8 @@ private:
     // the socket is full. Returns the bytes sent, fewer when the transfer must end; -1 when
     // send refused the source at once with EINVAL or ENOSYS.
     qint64 pump(qint64 len, const std::function<qint64(qint64 done)> &send);
+    // Up to maxSize received bytes, uncounted: what Qt holds first, then straight from the
+    // socket, waiting at most Limits::UploadSilenceMs for them. 0 or less when the browser
+    // went away or kept silent, or the stop flag was set.
+    qint64 receive(char *data, qint64 maxSize);
 };

@@ -30,6 +30,8 @@ public Q_SLOTS:
 
 Q_SIGNALS:
     void newConnection(const QString &address);
+    // For the owner; title and text are plain text (an uploaded file's name may hold
+    // markup), to be shown as such.
     void error(const QString &title, const QString &text);
     // The data limit was reached; the server has stopped serving and waits for stop().
     void dataLimit();

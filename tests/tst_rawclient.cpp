@@ -58,6 +58,8 @@ public:
     }
     // Reply bytes the peer could not yet hand to the system.
     qint64 unsent() const { return m_unsent; }
+    // The client said that it has nothing more to send.
+    bool sawEndOfData() const { return m_sawEnd; }
 
     // Ends the connection from the server side (runs on the peer's thread).
     void closeConnection()
@@ -72,6 +74,7 @@ private:
         m_socket = m_server.nextPendingConnection();
         m_clock.start();
         connect(m_socket, &QIODevice::readyRead, this, &Peer::read);
+        connect(m_socket, &QIODevice::readChannelFinished, this, [this] { m_sawEnd = true; });
         connect(m_socket, &QIODevice::bytesWritten, this, [this] { m_unsent = m_socket->bytesToWrite(); });
         if (m_script.answerAtOnce)
             reply();
@@ -119,6 +122,7 @@ private:
     QByteArray m_seen;
     bool m_answered = false;
     std::atomic<qint64> m_unsent {0};
+    std::atomic<bool> m_sawEnd {false};
     mutable QMutex m_mutex;
     QList<Arrival> m_arrivals;
 };
@@ -206,6 +210,8 @@ private Q_SLOTS:
     void earlyAnswerIsKept();
     void holdOpenSeesTheServerClose_data();
     void holdOpenSeesTheServerClose();
+    void finishSendingEndsTheData_data();
+    void finishSendingEndsTheData();
     void nobodyListening();
 
 private:
@@ -499,6 +505,33 @@ void tst_RawClient::earlyAnswerIsKept()
     QCOMPARE(response.raw, Reply);
     QVERIFY2(response.end == End::Closed || response.end == End::Reset,
              QMetaEnum::fromType<End>().valueToKey(int(response.end)));
+}
+
+void tst_RawClient::finishSendingEndsTheData_data()
+{
+    addWaitModes();
+}
+
+void tst_RawClient::finishSendingEndsTheData()
+{
+    QFETCH(RawClient::Wait, wait);
+    Peer::Script silent;
+    silent.answer = false;
+    PeerHost peer(silent, wait);
+    QVERIFY(peer.listen(QHostAddress(QHostAddress::LocalHost)));
+
+    RawClient client(wait);
+    QVERIFY(client.connectTo(peer->port()));
+    QVERIFY(client.send(Request));
+    QVERIFY(client.holdOpen(200));
+    QVERIFY(!peer->sawEndOfData());
+
+    client.finishSending();
+    // The peer, a Qt socket, closes once it has seen the end.
+    const RawResponse response = client.readToEnd(5000);
+    QVERIFY(response.end == End::Closed || response.end == End::Reset);
+    QTRY_VERIFY(peer->sawEndOfData());
+    QCOMPARE(peer->received(), Request);
 }
 
 void tst_RawClient::holdOpenSeesTheServerClose_data()

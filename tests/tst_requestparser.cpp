@@ -33,6 +33,8 @@ private Q_SLOTS:
     void requestLine();
     void headers_data();
     void headers();
+    void expectContinue_data();
+    void expectContinue();
     void headSize_data();
     void headSize();
     void segments_data();
@@ -324,6 +326,32 @@ void tst_RequestParser::headers()
     } else {
         QVERIFY(result.head.url.userInfo().isEmpty());
     }
+}
+
+void tst_RequestParser::expectContinue_data()
+{
+    QTest::addColumn<QByteArray>("line"); // a header line, or none
+    QTest::addColumn<bool>("expected");
+
+    QTest::addRow("as curl sends it") << QByteArray("Expect: 100-continue") << true;
+    QTest::addRow("other letter case") << QByteArray("expect: 100-Continue") << true;
+    QTest::addRow("blanks around the value") << QByteArray("Expect:  100-continue \t") << true;
+    QTest::addRow("no Expect line") << QByteArray() << false;
+    QTest::addRow("empty, as curl sends it when told not to") << QByteArray("Expect:") << false;
+    QTest::addRow("another expectation") << QByteArray("Expect: 200-ok") << false;
+    QTest::addRow("longer value") << QByteArray("Expect: 100-continued") << false;
+}
+
+void tst_RequestParser::expectContinue()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(bool, expected);
+
+    const QByteArray head = "POST /upload HTTP/1.1\r\nHost: h\r\nContent-Length: 9\r\n"
+        + (line.isEmpty() ? QByteArray() : line + "\r\n") + "\r\n";
+    const RequestParser::ParseResult result = RequestParser::parseHead(head);
+    QCOMPARE(result.status, Status::Complete);
+    QCOMPARE(result.head.expectContinue, expected);
 }
 
 void tst_RequestParser::headSize_data()

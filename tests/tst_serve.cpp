@@ -18,6 +18,7 @@ private Q_SLOTS:
     void portInUse();
     void servesAFolderUntilTerminated();
     void terminatedDuringDownloads();
+    void receivesUploads();
 
 private:
     QByteArray run(const QStringList &arguments, int *status);
@@ -152,6 +153,46 @@ void tst_Serve::terminatedDuringDownloads()
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(process.exitCode(), 0);
     QVERIFY(QFile::remove(big.fileName()));
+}
+
+void tst_Serve::receivesUploads()
+{
+    QTemporaryDir downloads;
+    const quint16 port = freePort();
+    QProcess process;
+    QByteArray output;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    connect(&process, &QProcess::readyRead, this, [&] { output += process.readAll(); });
+    process.start(QStringLiteral(TARNWICK_SERVE),
+                  {"--port", QString::number(port), "--download-dir", downloads.path(), "receive"});
+    QTRY_VERIFY_WITH_TIMEOUT(output.contains("http://127.0.0.1"), 20000);
+
+    // The upload page, then a file sent as curl -F sends it.
+    const RawResponse page = RawClient::exchange(port, "GET / HTTP/1.1\r\nHost: x\r\n\r\n");
+    QCOMPARE(page.statusCode(), 202);
+    QVERIFY(page.body.contains("action=\"/upload\""));
+
+    QByteArray content(3 * 1024 * 1024, Qt::Uninitialized);
+    for (qsizetype i = 0; i < content.size(); ++i)
+        content[i] = char(i * 7 % 251);
+    const QByteArray boundary = "------------------------d74496d66958873e";
+    const QByteArray body = "--" + boundary
+        + "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"sent.bin\"\r\n"
+          "Content-Type: application/octet-stream\r\n\r\n"
+        + content + "\r\n--" + boundary + "--\r\n";
+    const RawResponse answer = RawClient::exchange(
+        port,
+        "POST /upload HTTP/1.1\r\nHost: x\r\nContent-Length: " + QByteArray::number(body.size())
+            + "\r\nContent-Type: multipart/form-data; boundary=" + boundary + "\r\n\r\n" + body);
+    QCOMPARE(answer.statusCode(), 202);
+    QVERIFY(answer.body.contains("<meta name=\"upload-result\" content=\"stored\">"));
+    QFile stored(downloads.filePath(QStringLiteral("sent.bin")));
+    QVERIFY(stored.open(QIODevice::ReadOnly));
+    QVERIFY(stored.readAll() == content);
+
+    process.terminate();
+    QVERIFY(process.waitForFinished(10000));
+    QCOMPARE(process.exitCode(), 0);
 }
 
 QTEST_GUILESS_MAIN(tst_Serve)

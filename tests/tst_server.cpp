@@ -28,6 +28,7 @@ private Q_SLOTS:
     void basicRefusalBytes();
     void passwordLogin();
     void loginWithLengthBeforeType();
+    void loginThatWaitsToContinue();
     void sessionIdsAreNotGuessable();
     void downloads_data();
     void downloads();
@@ -261,6 +262,27 @@ void tst_Server::loginWithLengthBeforeType()
                        "password=pw"},
                       30);
     const RawResponse response = client.readToEnd();
+    QCOMPARE(response.statusCode(), 202);
+    QVERIFY(response.body.startsWith("<html><body><table"));
+}
+
+void tst_Server::loginThatWaitsToContinue()
+{
+    ServerFixture::config()->setParam(ParamAuthMode, AuthPassword);
+    ServerFixture::config()->setParam(ParamPassword, QStringLiteral("pw"));
+    fixture->reconfigure();
+
+    // curl holds a body back until it is told to go on.
+    RawClient client;
+    QVERIFY(client.connectTo(fixture->port()));
+    QVERIFY(
+        client.send("POST /login HTTP/1.1\r\nHost: x\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+                    "Content-Length: 11\r\nExpect: 100-continue\r\n\r\n"));
+    const RawResponse interim = client.readHead();
+    QCOMPARE(interim.raw, QByteArray("HTTP/1.1 100 Continue\r\n\r\n"));
+    QVERIFY(client.send("password=pw"));
+    const RawResponse response
+        = RawResponse::parse(client.readToEnd().raw.mid(interim.raw.size()), RawResponse::End::Closed);
     QCOMPARE(response.statusCode(), 202);
     QVERIFY(response.body.startsWith("<html><body><table"));
 }

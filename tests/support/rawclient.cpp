@@ -263,6 +263,14 @@ void RawClient::close()
     releaseProbe(); // the last descriptor: only now does the system end the connection
 }
 
+void RawClient::finishSending()
+{
+    if (isOpen()) {
+        m_socket.flush();
+        ::shutdown(int(m_socket.socketDescriptor()), SHUT_WR);
+    }
+}
+
 void RawClient::abort()
 {
     if (m_probe >= 0) {

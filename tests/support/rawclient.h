@@ -85,6 +85,11 @@ public:
     // still turns in EventLoop mode). True when the connection is still open at the end.
     bool holdOpen(int ms);
 
+    // Tells the server that the request has ended (FIN) and keeps reading: the server
+    // sees the end of the data, its answer still arrives. Once both sides have sent their
+    // FIN our side is closed as after a reset, so the end then reads as Reset either way.
+    void finishSending();
+
     // Ends the connection in order (FIN), or with a reset (RST).
     void close();
     void abort();

@@ -24,6 +24,9 @@ public:
         writeFile(dataDir.filePath(QStringLiteral("lang/C/login.html")), LoginPage);
         writeFile(dataDir.filePath(QStringLiteral("lang/C/upload.html")), UploadPage);
         writeFile(dataDir.filePath(QStringLiteral("lang/C/upload.css")), "body{}");
+        writeFile(dataDir.filePath(QStringLiteral("lang/C/upload_ok.html")), UploadOkPage);
+        writeFile(dataDir.filePath(QStringLiteral("lang/C/upload_err.html")), UploadErrorPage);
+        writeFile(dataDir.filePath(QStringLiteral("lang/C/exist.html")), ExistPage);
         writeFile(dataDir.filePath(QStringLiteral("img/favicon.ico")), "icon bytes");
         writeFile(dataDir.filePath(QStringLiteral("img/sand-light.jpg")), "jpeg bytes");
         Configuration::setDataDir(dataDir.path());
@@ -34,6 +37,7 @@ public:
         config()->setParam(ParamDataLimit, 0);
         config()->setParam(ParamThumbnailView, 0);
         config()->setUserList({});
+        config()->setParam(ParamDownloadPath, downloads.path());
         shareFolder();
         server = std::make_unique<WebServer>();
     }
@@ -59,7 +63,15 @@ public:
         ServerThread::fileInfo.store(QFileInfo(dataDir.filePath(QStringLiteral("lang/C/upload.html"))));
     }
 
+    // Where uploads are stored; the server sees a change at once.
+    void setDownloadDir(const QString &path)
+    {
+        config()->setParam(ParamDownloadPath, path);
+        reconfigure();
+    }
+
     QString sharedPath(const QString &name) const { return shared.filePath(name); }
+    QString downloadPath(const QString &name) const { return downloads.filePath(name); }
     QString dataPath(const QString &name) const { return dataDir.filePath(name); }
     QString iconDir() const { return QString::fromLocal8Bit(*Configuration::IconDir); }
 
@@ -73,8 +85,12 @@ public:
     static constexpr char LoginPage[]
         = "<html><body><form method=\"post\" action=\"/login\">login</form></body></html>";
     static constexpr char UploadPage[] = "<html><body>upload page</body></html>";
+    static constexpr char UploadOkPage[] = "<html><body>stored</body></html>";
+    static constexpr char UploadErrorPage[] = "<html><body>not stored</body></html>";
+    static constexpr char ExistPage[] = "<html><body>name taken</body></html>";
 
     QTemporaryDir dataDir;
     QTemporaryDir shared;
+    QTemporaryDir downloads;
     std::unique_ptr<WebServer> server;
 };

@@ -1,18 +1,21 @@
 #include "config/configuration.h"
 #include "config/dialog/configdialog.h"
 #include "config/dialog/configpage.h"
+#include "config/paramfile.h"
 #include "config/session.h"
 #include "server/webserver.h"
 #include "support/modalwaiter.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QStackedWidget>
+#include <QTableWidget>
 #include <QTcpServer>
 #include <QtTest>
 
@@ -45,12 +48,17 @@ static QPushButton *applyButton(QWidget *dialog)
     return child<QPushButton>(dialog, "applyButton");
 }
 
-static void pressClose(QWidget *dialog)
+static void pressButton(QWidget *dialog, const QString &text)
 {
     for (QPushButton *button : dialog->findChildren<QPushButton *>()) {
-        if (button->text() == QLatin1String("&Close"))
+        if (button->text() == text)
             button->click();
     }
+}
+
+static void pressClose(QWidget *dialog)
+{
+    pressButton(dialog, QStringLiteral("&Close"));
 }
 
 static void clickPage(QWidget *dialog, int row)
@@ -94,6 +102,7 @@ private Q_SLOTS:
     void dnsOnAndOffKeepsApply();
     void applyPutsTheSettingsInForce();
     void applyFailureDropsTheEdits();
+    void usersReachConfigDat();
     void closeRemembersThePage();
     void otherWaysOutKeepThePage_data();
     void otherWaysOutKeepThePage();
@@ -302,6 +311,44 @@ void tst_ConfigDialog::applyFailureDropsTheEdits()
     }));
     QVERIFY(QFileInfo(configFile()).isDir());
     QVERIFY(QDir(configFile()).removeRecursively());
+}
+
+void tst_ConfigDialog::usersReachConfigDat()
+{
+    const auto savedUsers = [] {
+        ParamFile::Contents contents;
+        return ParamFile::read(configFile(), &contents) ? contents.strings
+                                                        : QList<QString> {QStringLiteral("?")};
+    };
+    QList<QString> afterAdd;
+    QList<QString> afterRemove;
+
+    QVERIFY(runDialog(0, [&](ConfigDialog *dialog) {
+        child<QComboBox>(dialog, "modeBox")->setCurrentIndex(AuthBasic);
+        // The user dialog opens from inside the settings dialog.
+        ModalWaiter addUser([](QDialog *userDialog) {
+            const QList<QLineEdit *> edits = userDialog->findChildren<QLineEdit *>();
+            QCOMPARE(edits.size(), 2);
+            QTest::keyClicks(edits.at(0), QStringLiteral("anna"));
+            QTest::keyClicks(edits.at(1), QStringLiteral("pw"));
+            userDialog->findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
+        });
+        pressButton(dialog, QStringLiteral("Add user"));
+        QVERIFY(addUser.handled());
+        applyButton(dialog)->click();
+        afterAdd = savedUsers();
+
+        auto *table = child<QTableWidget>(dialog, "userTable");
+        table->setCurrentCell(0, 0);
+        pressButton(dialog, QStringLiteral("Remove user"));
+        QVERIFY(applyButton(dialog)->isVisible());
+        applyButton(dialog)->click();
+        afterRemove = savedUsers();
+        pressClose(dialog);
+    }));
+    QCOMPARE(afterAdd, QList<QString> {QStringLiteral("anna:pw")});
+    QVERIFY(afterRemove.isEmpty());
+    QCOMPARE(Configuration::getCurrentConfig()->getParam(ParamAuthMode, -1), int(AuthBasic));
 }
 
 void tst_ConfigDialog::closeRemembersThePage()

@@ -13,6 +13,9 @@
 // Create it before the call that runs the dialog. If no new dialog shows within the
 // time limit, or the action leaves it open, the waiter closes it so that no test ever
 // waits on a person; handled() then tells the test.
+// Unlike ModalWatch it skips the dialog already open when it is made, so an action can
+// answer a dialog opened from inside another one with a waiter of its own (a timer
+// does not fire again while its own slot runs, so one poller cannot do both).
 class ModalWaiter
 {
 public:

@@ -11,9 +11,13 @@
 #include <QIcon>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QStackedWidget>
+#include <QStyle>
 #include <QVBoxLayout>
+
+#include <iterator>
 
 namespace {
 
@@ -60,6 +64,14 @@ ConfigDialog::ConfigDialog(QWidget *parent, int page)
     pageList->setMovement(QListView::Static);
     pageList->setGridSize(PageListGrid);
     pageList->setMinimumWidth(PageListMinWidth);
+    // One column with every icon in view; the scroll area around the dialog takes over
+    // on a screen too small for it.
+    pageList->setFlow(QListView::TopToBottom);
+    pageList->setWrapping(false);
+    const int frame = 2 * pageList->frameWidth();
+    pageList->setMaximumWidth(PageListGrid.width() + frame
+                              + style()->pixelMetric(QStyle::PM_ScrollBarExtent));
+    pageList->setMinimumHeight(int(std::size(PageItems)) * PageListGrid.height() + frame);
 
     pageStack = new QStackedWidget;
     pageStack->setObjectName(QStringLiteral("pageStack"));
@@ -106,6 +118,12 @@ ConfigDialog::ConfigDialog(QWidget *parent, int page)
     scroll->setWidgetResizable(true);
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(scroll);
+    // Open showing everything, as far as the screen allows.
+    const QMargins margins = layout->contentsMargins();
+    const int border = 2 * scroll->frameWidth();
+    const QSize whole = inner->sizeHint()
+        + QSize(margins.left() + margins.right() + border, margins.top() + margins.bottom() + border);
+    resize(whole.boundedTo(screen()->availableGeometry().size()));
 
     setWindowTitle(tr("Tarnwick Server Options"));
     exec();

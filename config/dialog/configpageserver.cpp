@@ -22,6 +22,7 @@ constexpr int MinConnections = 1;
 constexpr int MaxDataLimit = 1000000000;
 constexpr int MinLifetime = 60;
 constexpr int MaxLifetime = 10000;
+constexpr int PathEditChars = 36;
 
 QSpinBox *spinBox(const char *name, int minimum, int maximum, int value)
 {
@@ -64,6 +65,8 @@ ConfigPageServer::ConfigPageServer(QWidget *parent)
                                  conf->getParam(ParamLifetime, ReadDefault::Lifetime));
 
     pathEdit->setObjectName(QStringLiteral("pathEdit"));
+    // Wide enough for the usual download folder.
+    pathEdit->setMinimumWidth(pathEdit->fontMetrics().averageCharWidth() * PathEditChars);
     auto *browse = new QPushButton(QIcon(QStringLiteral(":/res/img/find.png")), QString());
     browse->setObjectName(QStringLiteral("browseButton"));
 

@@ -1,6 +1,7 @@
 #include "tarnwickwebserver.h"
 
 #include "config/configuration.h"
+#include "config/dialog/configdialog.h"
 #include "config/session.h"
 #include "eventhandler.h"
 #include "net/addresslist.h"
@@ -36,14 +37,7 @@ const char Contact[] = "tarnwick@example.org";
 const char Homepage[] = "https://example.org/tarnwick";
 
 enum OperatingMode { ShareFolder = 0, ShareFile = 1, GetFiles = 2 };
-enum ConfigPage { LastPage = -1, AuthPage = 0, ServerPage = 1 };
-
-// Runs the settings dialog on the given page until the owner closes it.
-void runConfigDialog(QWidget *parent, int page)
-{
-    Q_UNUSED(parent)
-    Q_UNUSED(page)
-}
+enum SettingsPage { LastPage = -1, AuthPage = 0, ServerPage = 1 };
 
 QString absolutePath(const QFileInfo &info)
 {
@@ -294,7 +288,7 @@ void TarnwickWebServer::start()
                                                   tr("Do you want to set password?"),
                                                   QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
         if (answer == QMessageBox::Yes)
-            runConfigDialog(this, AuthPage);
+            ConfigDialog dialog(this, AuthPage);
     }
 
     if (ServerThread::OperatingMode == GetFiles) {
@@ -305,7 +299,7 @@ void TarnwickWebServer::start()
                                                       tr("Do you want to set directory?"),
                                                       QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
             if (answer == QMessageBox::Yes)
-                runConfigDialog(this, ServerPage);
+                ConfigDialog dialog(this, ServerPage);
             return;
         }
     }
@@ -403,7 +397,8 @@ void TarnwickWebServer::help()
 
 void TarnwickWebServer::config()
 {
-    runConfigDialog(this, LastPage);
+    // Runs until the owner closes it; what was applied arrives through configurationChanged.
+    ConfigDialog dialog(this, LastPage);
 }
 
 void TarnwickWebServer::configurationChanged(Configuration *next)

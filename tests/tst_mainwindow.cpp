@@ -2,6 +2,7 @@
 #include "app/slinklabel.h"
 #include "app/tarnwickwebserver.h"
 #include "config/configuration.h"
+#include "config/dialog/configdialog.h"
 #include "config/session.h"
 #include "net/addresslist.h"
 #include "server/serverthread.h"
@@ -13,10 +14,12 @@
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSpinBox>
 #include <QTableWidget>
 #include <QTcpServer>
 #include <QtTest>
@@ -135,6 +138,10 @@ private Q_SLOTS:
     void startAsksForAPassword();
     void downloadFolderIsChecked_data();
     void downloadFolderIsChecked();
+    void questionsOpenTheSettings_data();
+    void questionsOpenTheSettings();
+    void configurationOpensTheLastPage();
+    void settingsDialogMovesTheServer();
     void modeChangeWhileRunningKeepsServing();
     void portChangeWhileRunning();
     void portChangeWhileStopped();
@@ -670,6 +677,108 @@ void tst_MainWindow::downloadFolderIsChecked()
         QCOMPARE(watch.texts.first(), QStringLiteral("Do you want to set directory?"));
         QCOMPARE(ui.start->text(), QStringLiteral("&Start"));
     }
+}
+
+// The row of the settings dialog's page list, or -1 when the widget is no settings dialog.
+static int settingsPage(QWidget *widget)
+{
+    if (!qobject_cast<ConfigDialog *>(widget))
+        return -1;
+    return widget->findChild<QListWidget *>(QStringLiteral("pageList"))->currentRow();
+}
+
+void tst_MainWindow::questionsOpenTheSettings_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QString>("downloadFolder");
+    QTest::addColumn<int>("page");
+    QTest::addColumn<bool>("starts");
+
+    // The password question: the start goes on once the dialog is closed.
+    QTest::addRow("password") << 0 << "folder" << 0 << true;
+    // The download folder question: the server stays stopped.
+    QTest::addRow("download folder") << 2 << "gone" << 1 << false;
+}
+
+void tst_MainWindow::questionsOpenTheSettings()
+{
+    QFETCH(int, mode);
+    QFETCH(QString, downloadFolder);
+    QFETCH(int, page);
+    QFETCH(bool, starts);
+    settings()->setParam(ParamWarningMode, 1);
+    settings()->setParam(ParamAuthMode, mode == 0 ? AuthNone : AuthPassword);
+    settings()->setParam(ParamDownloadPath, shared.filePath(downloadFolder));
+    saveState(mode, shared.filePath(QStringLiteral("folder")));
+    Session::getSession()->setParam(ParamConfigPage, 3);
+    TarnwickWebServer window(nullptr);
+    Ui ui(&window);
+
+    ModalWatch watch;
+    int shownPage = -1;
+    int serverState = -1;
+    watch.then(ModalWatch::press(QMessageBox::Yes));
+    watch.then([&](QWidget *dialog) {
+        shownPage = settingsPage(dialog);
+        serverState = window.webServer()->getState();
+        ModalWatch::reject()(dialog);
+    });
+    ui.start->click();
+
+    QCOMPARE(watch.seen(), 2);
+    QCOMPARE(watch.unexpected, 0);
+    QCOMPARE(shownPage, page);
+    // The dialog runs to its end before the start goes on.
+    QCOMPARE(serverState, 0);
+    QCOMPARE(window.webServer()->getState(), starts ? 1 : 0);
+}
+
+void tst_MainWindow::configurationOpensTheLastPage()
+{
+    TarnwickWebServer window(nullptr);
+    Ui ui(&window);
+    ModalWatch watch;
+    QList<int> pages;
+    const auto record = [&](QWidget *dialog) {
+        pages.append(settingsPage(dialog));
+        ModalWatch::reject()(dialog);
+    };
+    watch.then(record).then(record);
+
+    Session::getSession()->setParam(ParamConfigPage, 2);
+    ui.config->click();
+    Session::getSession()->setParam(ParamConfigPage, 3);
+    ui.fileMenu->actions().first()->trigger();
+    QCOMPARE(pages, QList<int>({2, 3}));
+}
+
+void tst_MainWindow::settingsDialogMovesTheServer()
+{
+    // The dialog edits what config.dat holds: put the test's settings there first.
+    applyPort(freePort());
+    saveState(0, shared.filePath(QStringLiteral("folder")));
+    TarnwickWebServer window(nullptr);
+    Ui ui(&window);
+    ui.start->click();
+    QCOMPARE(window.webServer()->getState(), 1);
+
+    const quint16 newPort = freePort();
+    ModalWatch watch;
+    watch.then([&](QWidget *dialog) {
+        auto *portBox = dialog->findChild<QSpinBox *>(QStringLiteral("portBox"));
+        if (portBox)
+            portBox->setValue(newPort);
+        if (auto *apply = dialog->findChild<QPushButton *>(QStringLiteral("applyButton")))
+            apply->click();
+        ModalWatch::reject()(dialog);
+    });
+    ui.config->click();
+    QCOMPARE(watch.seen(), 1);
+
+    QTRY_COMPARE(ui.addressRow(), QStringLiteral("127.0.0.1 %1").arg(newPort));
+    QCOMPARE(window.webServer()->serverPort(), newPort);
+    QCOMPARE(ui.start->text(), QStringLiteral("&Stop"));
+    QCOMPARE(RawClient::exchange(newPort, get("/hello.txt")).statusCode(), 202);
 }
 
 void tst_MainWindow::modeChangeWhileRunningKeepsServing()

@@ -8,6 +8,11 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+namespace {
+// Wide enough for a help page to read as paragraphs, narrow enough for a small screen.
+constexpr int MinimumTextWidth = 440;
+} // namespace
+
 MessageDialog::MessageDialog(const char *title, const QString &text, QWidget *parent)
     : QDialog(parent)
 {
@@ -22,6 +27,7 @@ MessageDialog::MessageDialog(const char *title, const QString &text, QWidget *pa
     connect(label, &QLabel::linkActivated, this, qOverload<const QString &>(&MessageDialog::open));
 
     auto *layout = new QVBoxLayout(this);
+    label->getScrollArea()->setMinimumWidth(MinimumTextWidth);
     layout->addWidget(label->getScrollArea());
     layout->addWidget(buttons);
 

@@ -192,6 +192,8 @@ void TarnwickWebServer::createLandscape()
     buttonRow->addWidget(exitButton);
     layout->addLayout(buttonRow);
 
+    // The controls stay together at the top, the status line at the bottom.
+    layout->addStretch(1);
     layout->addWidget(statusWidget);
 
     auto *scroll = new QScrollArea;

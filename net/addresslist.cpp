@@ -24,7 +24,6 @@ AddressList::AddressList(QWidget *parent)
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     showStopped();
     table->resizeColumnsToContents();
-    table->resizeRowsToContents();
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -78,4 +77,5 @@ void AddressList::showRow(const QString &address, Qt::GlobalColor colour)
     portItem->setBackground(QColor(Qt::lightGray));
     portItem->setForeground(QColor(Qt::darkCyan));
     table->setItem(0, 1, portItem);
+    table->resizeRowsToContents();
 }

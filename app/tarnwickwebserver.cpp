@@ -1,31 +1,504 @@
 #include "tarnwickwebserver.h"
 
 #include "config/configuration.h"
+#include "config/dialog/configdialog.h"
+#include "config/session.h"
+#include "eventhandler.h"
+#include "net/addresslist.h"
+#include "server/serverthread.h"
+#include "server/tarnwicksocket.h"
+#include "server/webserver.h"
+#include "slinklabel.h"
 
+#include <QAction>
 #include <QApplication>
-#include <QIcon>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QUrl>
+#include <QVBoxLayout>
 
 namespace {
 constexpr int MinimumWidth = 790;
 constexpr int MinimumHeight = 460;
+constexpr int DefaultHttpPort = 80;
+// Traffic is reported in KB of 1000 bytes.
+constexpr qint64 BytesPerKB = 1000;
+
+const char Version[] = "1.5.6";
+const char Contact[] = "tarnwick@example.org";
+const char Homepage[] = "https://example.org/tarnwick";
+
+enum OperatingMode { ShareFolder = 0, ShareFile = 1, GetFiles = 2 };
+enum SettingsPage { LastPage = -1, AuthPage = 0, ServerPage = 1 };
+
+QString absolutePath(const QFileInfo &info)
+{
+    return info.filePath().isEmpty() ? QString() : info.absoluteFilePath();
+}
+
 } // namespace
 
 TarnwickWebServer::TarnwickWebServer(const char *argument)
 {
     Configuration::RootMode = qstrcmp(argument ? argument : "", "root") == 0;
-    config = Configuration::getCurrentConfig();
+    settings = Configuration::getCurrentConfig();
+
+    EventHandler::eventHandler = new EventHandler(this);
+    server = new WebServer(this);
+    // The server reaches the window through its signals only.
+    EventHandler *hub = EventHandler::eventHandler;
+    connect(server, &WebServer::newConnection, hub, &EventHandler::newConnection);
+    connect(server, &WebServer::error, hub, &EventHandler::msg);
+    connect(server, &WebServer::started, hub, &EventHandler::startTimer);
+    connect(server, &WebServer::stopped, hub, &EventHandler::stopTimer);
+    connect(server, &WebServer::dataLimit, this, &TarnwickWebServer::dataLimit);
 
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/res/img/TarnwickServer.png")));
+    playIcon = QIcon(QStringLiteral(":/res/img/play.png"));
+    stopIcon = QIcon(QStringLiteral(":/res/img/stop.png"));
+
+    modeBox = new QComboBox;
+    modeBox->addItem(tr("Operation mode: Share Folder"));
+    modeBox->addItem(tr("Operation mode: Share File"));
+    modeBox->addItem(tr("Operation mode: Get Files"));
+
+    browseButton = createButton(tr("&Browse"), &TarnwickWebServer::browse, "find.png");
+    helpButton = createButton(tr("Help"), &TarnwickWebServer::help, "query.png");
+
+    pathLabel = new SLinkLabel;
+    pathLabel->getScrollArea()->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    connect(pathLabel, &QLabel::linkActivated, this, &TarnwickWebServer::linkActivated);
+
+    statusWidget = hub->getStatusWidget();
+
+    startButton = createButton(tr("&Start"), &TarnwickWebServer::startButtonPressed, nullptr);
+    startButton->setIcon(playIcon);
+    viewButton = createButton(tr("&View"), &TarnwickWebServer::view, "view.png");
+    configButton = createButton(tr("&Configuration"), &TarnwickWebServer::config, "preferences-system.png");
+    exitButton = new QPushButton(tr("&Exit"), this);
+    exitButton->setIcon(QIcon(QStringLiteral(":/res/img/exit.png")));
+    connect(exitButton, &QPushButton::clicked, this, &TarnwickWebServer::close);
+
+    addressList = new AddressList;
+    createLandscape();
+
+    configAction
+        = new QAction(QIcon(QStringLiteral(":/res/img/preferences-system.png")), tr("&Configuration"), this);
+    connect(configAction, &QAction::triggered, this, &TarnwickWebServer::config);
+    for (QAction *&action : recentFileActions) {
+        action = new QAction(this);
+        action->setVisible(false);
+        connect(action, &QAction::triggered, this, &TarnwickWebServer::openRecentFile);
+    }
+    helpAction = new QAction(QIcon(QStringLiteral(":/res/img/query.png")), tr("Help"), this);
+    connect(helpAction, &QAction::triggered, this, &TarnwickWebServer::help);
+    aboutAction
+        = new QAction(QIcon(QStringLiteral(":/res/img/info.png")), tr("&About Tarnwick Web Server"), this);
+    connect(aboutAction, &QAction::triggered, this, &TarnwickWebServer::about);
+    aboutQtAction = new QAction(tr("About &Qt"), this);
+    connect(aboutQtAction, &QAction::triggered, qApp, &QApplication::aboutQt);
+
+    fileMenu = menuBar()->addMenu(tr("&File"));
+    fileMenu->addAction(configAction);
+    recentSeparator = fileMenu->addSeparator();
+    for (QAction *action : recentFileActions)
+        fileMenu->addAction(action);
+    fileMenu->addSeparator();
+    updateRecentFileActions();
+    menuBar()->addSeparator();
+    helpMenu = menuBar()->addMenu(tr("Help"));
+    helpMenu->addAction(helpAction);
+    helpMenu->addAction(aboutAction);
+    helpMenu->addAction(aboutQtAction);
+
+    Session *session = Session::getSession();
+    ServerThread::fileInfo.store(QFileInfo(session->getParam(ParamSharedPath)));
+
+    browseButton->setDefault(true);
+
+    connect(settings, &Configuration::configurationChanged, this, &TarnwickWebServer::configurationChanged);
+
+    ServerThread::OperatingMode = -1;
+    opeatingModeChanged(session->getParam(ParamOperatingMode, ReadDefault::OperatingMode));
+    modeBox->setCurrentIndex(ServerThread::OperatingMode);
+    connect(modeBox, &QComboBox::currentIndexChanged, this, &TarnwickWebServer::opeatingModeChanged);
+
     setWindowTitle(QStringLiteral("Tarnwick Web Server"));
     setMinimumSize(MinimumWidth, MinimumHeight);
     show();
+
+    if (Configuration::RootMode && warningsOn())
+        QMessageBox::warning(this, tr("The server run as root!"),
+                             tr("Use this mode only if you want to use port 1 - 1024!"));
 }
 
-TarnwickWebServer::~TarnwickWebServer() = default;
+TarnwickWebServer::~TarnwickWebServer()
+{
+    delete server;
+    server = nullptr;
 
-void TarnwickWebServer::OffLine() { }
+    Session *session = Session::getSession();
+    session->setParam(ParamSharedPath, absolutePath(ServerThread::fileInfo.load()));
+    session->setParam(ParamOperatingMode, ServerThread::OperatingMode);
+    session->save();
+}
 
-void TarnwickWebServer::OnLine() { }
+QPushButton *TarnwickWebServer::createButton(const QString &text, void (TarnwickWebServer::*slot)(),
+                                             const char *iconName)
+{
+    auto *button = new QPushButton(text, this);
+    if (iconName)
+        button->setIcon(QIcon(QStringLiteral(":/res/img/%1").arg(QLatin1String(iconName))));
+    connect(button, &QPushButton::clicked, this, slot);
+    return button;
+}
+
+void TarnwickWebServer::createLandscape()
+{
+    auto *area = new QWidget;
+    auto *layout = new QVBoxLayout(area);
+
+    auto *top = new QHBoxLayout;
+    top->addWidget(addressList);
+    auto *side = new QVBoxLayout;
+    side->addWidget(helpButton);
+    side->addWidget(configButton);
+    top->addLayout(side);
+    layout->addLayout(top);
+
+    auto *modeRow = new QHBoxLayout;
+    modeRow->addWidget(modeBox);
+    modeRow->addWidget(browseButton);
+    layout->addLayout(modeRow);
+
+    auto *pathRow = new QHBoxLayout;
+    auto *pathCaption = new QLabel(QLatin1String("<b>") + tr("Shared Content") + QLatin1String(": </b>"));
+    pathCaption->setTextFormat(Qt::RichText);
+    pathRow->addWidget(pathCaption);
+    pathRow->addWidget(pathLabel->getScrollArea());
+    layout->addLayout(pathRow);
+
+    auto *buttonRow = new QHBoxLayout;
+    buttonRow->addWidget(startButton);
+    buttonRow->addWidget(viewButton);
+    buttonRow->addWidget(exitButton);
+    layout->addLayout(buttonRow);
+
+    // The controls stay together at the top, the status line at the bottom.
+    layout->addStretch(1);
+    layout->addWidget(statusWidget);
+
+    auto *scroll = new QScrollArea;
+    scroll->setWidget(area);
+    scroll->setWidgetResizable(true);
+    setCentralWidget(scroll);
+}
+
+bool TarnwickWebServer::warningsOn() const
+{
+    return settings->getParam(ParamWarningMode, ReadDefault::WarningMode) != 0;
+}
+
+void TarnwickWebServer::setOperatingMode(int mode)
+{
+    modeBox->setCurrentIndex(mode);
+}
+
+void TarnwickWebServer::opeatingModeChanged(int mode)
+{
+    if (mode == ServerThread::OperatingMode)
+        return;
+    ServerThread::OperatingMode = mode;
+
+    const QFileInfo target = ServerThread::fileInfo.load();
+    switch (mode) {
+    case ShareFolder:
+        if (target.isDir()) {
+            pathLabel->setLinkText(target.absoluteFilePath());
+            setButtons(true);
+        } else {
+            setButtons(false);
+            ServerThread::fileInfo.store(QFileInfo());
+            pathLabel->setText(tr("No folder selected"));
+        }
+        browseButton->setText(tr("Browse Folder"));
+        break;
+    case ShareFile:
+        if (target.isFile()) {
+            pathLabel->setLinkText(target.absoluteFilePath());
+            setButtons(true);
+        } else {
+            ServerThread::fileInfo.store(QFileInfo());
+            setButtons(false);
+            pathLabel->setText(tr("No file selected"));
+        }
+        browseButton->setText(tr("Browse File"));
+        break;
+    case GetFiles: {
+        setButtons(true);
+        const QFileInfo page(QString::fromLocal8Bit(*Configuration::LangPath) + QLatin1String("upload.html"));
+        ServerThread::fileInfo.store(page);
+        pathLabel->setLinkText(page.absoluteFilePath());
+        browseButton->setText(tr("Browse File"));
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+void TarnwickWebServer::setButtons(bool enable)
+{
+    if (server->getState() == 1) {
+        startButton->setText(tr("&Stop"));
+        startButton->setIcon(stopIcon);
+        viewButton->setEnabled(true);
+    } else {
+        startButton->setText(tr("&Start"));
+        startButton->setIcon(playIcon);
+        startButton->setEnabled(enable);
+        viewButton->setEnabled(false);
+    }
+}
+
+void TarnwickWebServer::startButtonPressed()
+{
+    switch (server->getState()) {
+    case 0:
+        start();
+        break;
+    case 1:
+        stop();
+        break;
+    default:
+        break;
+    }
+}
+
+void TarnwickWebServer::start()
+{
+    if (warningsOn() && settings->getParam(ParamAuthMode, ReadDefault::AuthMode) == AuthNone) {
+        const auto answer = QMessageBox::question(this, tr("The shared files are accessible for everyone."),
+                                                  tr("Do you want to set password?"),
+                                                  QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+        if (answer == QMessageBox::Yes)
+            ConfigDialog dialog(this, AuthPage);
+    }
+
+    if (ServerThread::OperatingMode == GetFiles) {
+        Configuration::DownloadDir.store(QFileInfo(settings->getParam(ParamDownloadPath)));
+        const QFileInfo folder = Configuration::DownloadDir.load();
+        if (!folder.isDir() || !folder.isWritable()) {
+            const auto answer = QMessageBox::question(this, tr("The download directory is invalid."),
+                                                      tr("Do you want to set directory?"),
+                                                      QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+            if (answer == QMessageBox::Yes)
+                ConfigDialog dialog(this, ServerPage);
+            return;
+        }
+    }
+
+    if (server->start()) {
+        addressList->updateAll();
+        setButtons(true);
+    }
+}
+
+void TarnwickWebServer::stop()
+{
+    server->stop();
+    setButtons(true);
+    addressList->showStopped();
+}
+
+void TarnwickWebServer::browse()
+{
+    const QString current = absolutePath(ServerThread::fileInfo.load());
+    QString chosen;
+    if (ServerThread::OperatingMode == ShareFolder) {
+        chosen = QFileDialog::getExistingDirectory(this, QString(), current, QFileDialog::ShowDirsOnly);
+    } else {
+        // The install folder is no place to look for something to share.
+        const QString from = current.startsWith(QLatin1String("/opt/")) ? QStringLiteral("/") : current;
+        chosen = QFileDialog::getOpenFileName(this, QString(), from, tr("All (*.*)"));
+    }
+    fileOrDirSelected(chosen);
+}
+
+void TarnwickWebServer::fileOrDirSelected(const QString &path)
+{
+    if (path.isEmpty())
+        return;
+    const QFileInfo entry(path);
+    pathLabel->setLinkText(entry.absoluteFilePath());
+    pathLabel->setCursor(viewButton->isEnabled() ? Qt::PointingHandCursor : Qt::ArrowCursor);
+    setButtons(true);
+    ServerThread::fileInfo.store(entry);
+    modeBox->setCurrentIndex(entry.isDir() ? ShareFolder : ShareFile);
+    setCurrentFile(entry.absoluteFilePath());
+}
+
+void TarnwickWebServer::setCurrentFile(const QString &path)
+{
+    QList<QString> &files = Session::getSession()->recentFiles;
+    files.removeAll(path);
+    files.prepend(path);
+    while (files.size() > MaxRecentFiles)
+        files.removeLast();
+    updateRecentFileActions();
+}
+
+void TarnwickWebServer::updateRecentFileActions()
+{
+    const QList<QString> &files = Session::getSession()->recentFiles;
+    const int shown = int(qMin(files.size(), qsizetype(MaxRecentFiles)));
+    for (int i = 0; i < shown; ++i) {
+        const QString text = tr("&%1 %2").arg(i + 1).arg(QFileInfo(files.at(i)).fileName());
+        recentFileActions[i]->setText(text);
+        recentFileActions[i]->setData(files.at(i));
+        recentFileActions[i]->setVisible(true);
+    }
+    for (int i = shown; i < MaxRecentFiles; ++i)
+        recentFileActions[i]->setVisible(false);
+    recentSeparator->setVisible(shown > 0);
+}
+
+void TarnwickWebServer::openRecentFile()
+{
+    if (auto *action = qobject_cast<QAction *>(sender()))
+        fileOrDirSelected(action->data().toString());
+}
+
+void TarnwickWebServer::view()
+{
+    QString address = QLatin1String("http://") + addressList->getSelectedItemName();
+    const int port = settings->getParam(ParamPort, ReadDefault::Port);
+    if (port != DefaultHttpPort)
+        address += QLatin1Char(':') + QString::number(port);
+    QDesktopServices::openUrl(QUrl(address));
+}
+
+void TarnwickWebServer::linkActivated(const QString &)
+{
+    view();
+}
+
+void TarnwickWebServer::help()
+{
+    const QString page = QString::fromLocal8Bit(*Configuration::LangPath) + QLatin1String("help/index.html");
+    QDesktopServices::openUrl(QUrl::fromLocalFile(page));
+}
+
+void TarnwickWebServer::config()
+{
+    // Runs until the owner closes it; what was applied arrives through configurationChanged.
+    ConfigDialog dialog(this, LastPage);
+}
+
+void TarnwickWebServer::configurationChanged(Configuration *next)
+{
+    if (server->getState() == 1)
+        addressList->configurationChanged(next);
+
+    // This runs inside Configuration::apply(), while the current settings still hold the
+    // old values: compare now, act once apply() has taken the new ones, so that the
+    // restart, its questions and the address list see them. The server itself has
+    // already moved to the new port.
+    if (settings->getParam(ParamPort, ReadDefault::Port) != next->getParam(ParamPort, ReadDefault::Port))
+        QMetaObject::invokeMethod(this, &TarnwickWebServer::portChanged, Qt::QueuedConnection);
+
+    // The settings are read from the current configuration, which holds the new values
+    // once apply() returns; next is the caller's copy and may be gone by then.
+}
+
+void TarnwickWebServer::portChanged()
+{
+    if (server->getState() == 1) {
+        stop();
+        start();
+    } else {
+        addressList->showStopped();
+    }
+}
+
+bool TarnwickWebServer::close()
+{
+    if (server->getState() == 1 && warningsOn()) {
+        const auto answer
+            = QMessageBox::question(this, tr("The server is running."), tr("Do you want to exit?"),
+                                    QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+        if (answer != QMessageBox::Yes)
+            return false;
+    }
+    return QMainWindow::close();
+}
+
+void TarnwickWebServer::about()
+{
+    const QString homepage = QLatin1String(Homepage);
+    const QString contact = QLatin1String(Contact);
+    const QString text = tr("Version") + QLatin1String(": ") + QLatin1String(Version) + QLatin1String("<br>")
+        + tr("r4") + QLatin1String("<br>") + tr("Contact") + QLatin1String(": <a href=\"mailto:") + contact
+        + QLatin1String("\">") + contact + QLatin1String("</a><br>") + tr("Homepage")
+        + QLatin1String(": <a href=\"") + homepage + QLatin1String("\">") + homepage + QLatin1String("</a>");
+    QMessageBox::about(this, tr("About Tarnwick Web Server"), text);
+}
+
+void TarnwickWebServer::aboutQt()
+{
+    QMessageBox::aboutQt(this);
+}
+
+void TarnwickWebServer::dataLimit()
+{
+    stop();
+
+    // 64-bit totals: a limit or a total above 2 GB is reported as it is.
+    const qint64 limit = TarnwickSocket::Limit.load();
+    const qint64 sent = TarnwickSocket::Sent.load();
+    const qint64 received = TarnwickSocket::Received.load();
+    const QString text = tr("Max. data limit") + QStringLiteral(": %1 KB ").arg(limit / BytesPerKB)
+        + tr("reached") + QLatin1Char('\n') + tr("Server stopped") + QLatin1String(".\n") + tr("Sent bytes")
+        + QStringLiteral(": %1 KB").arg(sent / BytesPerKB) + QLatin1Char('\n') + tr("Received bytes")
+        + QStringLiteral(": %1 KB").arg(received / BytesPerKB);
+    QMessageBox box(QMessageBox::Critical, tr("Data limit reached"), text, QMessageBox::Ok, this);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
+
+void TarnwickWebServer::OffLine()
+{
+    networkChanged(false);
+}
+
+void TarnwickWebServer::OnLine()
+{
+    networkChanged(true);
+}
+
+void TarnwickWebServer::networkChanged(bool online)
+{
+    addressList->setOnLine(online);
+    if (server->getState() != 1)
+        return;
+    addressList->updateAll();
+    if (!warningsOn())
+        return;
+    // Shown once the bus call has been answered: the caller does not wait for the owner.
+    const QString text = online ? tr("The server is accessible on the new IP address!")
+                                : tr("The server is not accessible on the removed IP address!");
+    QMetaObject::invokeMethod(
+        this, [this, text] { QMessageBox::warning(this, tr("Network connection changed"), text); },
+        Qt::QueuedConnection);
+}
 
 int TarnwickWebServer::top_application()
 {

@@ -1,6 +1,7 @@
 #include "app/startup.h"
 #include "app/tarnwickwebserver.h"
 #include "config/configuration.h"
+#include "support/modalwatch.h"
 
 #include <QApplication>
 #include <QMetaClassInfo>
@@ -89,13 +90,15 @@ void tst_Startup::rootFlag_data()
     QTest::addColumn<QByteArray>("argument");
     QTest::addColumn<bool>("isNull");
     QTest::addColumn<bool>("root");
+    QTest::addColumn<bool>("warnings");
 
-    QTest::addRow("no argument") << QByteArray() << true << false;
-    QTest::addRow("root") << QByteArray("root") << false << true;
-    QTest::addRow("capital R") << QByteArray("Root") << false << false;
-    QTest::addRow("trailing blank") << QByteArray("root ") << false << false;
-    QTest::addRow("empty") << QByteArray("") << false << false;
-    QTest::addRow("longer word") << QByteArray("rooted") << false << false;
+    QTest::addRow("no argument") << QByteArray() << true << false << true;
+    QTest::addRow("root") << QByteArray("root") << false << true << true;
+    QTest::addRow("root, warnings off") << QByteArray("root") << false << true << false;
+    QTest::addRow("capital R") << QByteArray("Root") << false << false << true;
+    QTest::addRow("trailing blank") << QByteArray("root ") << false << false << true;
+    QTest::addRow("empty") << QByteArray("") << false << false << true;
+    QTest::addRow("longer word") << QByteArray("rooted") << false << false << true;
 }
 
 void tst_Startup::rootFlag()
@@ -103,16 +106,36 @@ void tst_Startup::rootFlag()
     QFETCH(QByteArray, argument);
     QFETCH(bool, isNull);
     QFETCH(bool, root);
+    QFETCH(bool, warnings);
+    Configuration::getCurrentConfig()->setParam(ParamWarningMode, warnings ? 1 : 0);
     Configuration::RootMode = !root;
-    TarnwickWebServer window(isNull ? nullptr : argument.constData());
-    QCOMPARE(Configuration::RootMode, root);
+    ModalWatch watch;
+    watch.then(ModalWatch::press(QMessageBox::Ok));
+    {
+        TarnwickWebServer window(isNull ? nullptr : argument.constData());
+        QCOMPARE(Configuration::RootMode, root);
+    }
+    Configuration::getCurrentConfig()->setParam(ParamWarningMode, 1);
+
+    // Root mode with warnings on warns once, while the window is being built.
+    const bool warned = root && warnings;
+    QCOMPARE(watch.seen(), warned ? 1 : 0);
+    QCOMPARE(watch.unexpected, 0);
+    if (warned) {
+        QCOMPARE(watch.titles.first(), QStringLiteral("The server run as root!"));
+        QCOMPARE(watch.texts.first(), QStringLiteral("Use this mode only if you want to use port 1 - 1024!"));
+        QCOMPARE(watch.icons.first(), QMessageBox::Warning);
+    }
 }
 
 void tst_Startup::toolkitOptionsAreRemoved()
 {
     QCOMPARE(QByteArray(toolkitLeftArgument), QByteArray("root"));
+    ModalWatch watch;
+    watch.then(ModalWatch::press(QMessageBox::Ok));
     TarnwickWebServer window(toolkitLeftArgument);
     QVERIFY(Configuration::RootMode);
+    QCOMPARE(watch.seen(), 1);
 }
 
 void tst_Startup::frame()

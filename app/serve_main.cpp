@@ -6,6 +6,10 @@
 
 int main(int argc, char *argv[])
 {
+    // Without a desktop to integrate with, every connection thread can use the plain
+    // event dispatcher, which is cheaper to set up than the GLib one.
+    if (qEnvironmentVariableIsEmpty("QT_NO_GLIB"))
+        qputenv("QT_NO_GLIB", "1");
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tarnwick-serve"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TARNWICK_VERSION));

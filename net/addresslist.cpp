@@ -29,6 +29,13 @@ int currentPort()
 {
     return Configuration::getCurrentConfig()->getParam(ParamPort, ReadDefault::Port);
 }
+
+void showStatus(const QString &text)
+{
+    // The window creates the status hub before the list; a list on its own has no line.
+    if (EventHandler::eventHandler)
+        EventHandler::eventHandler->statusmsg(text);
+}
 } // namespace
 
 // The settings are always read from the current configuration: configurationChanged()
@@ -64,7 +71,7 @@ void AddressList::updateAll()
 {
     reachability = Qt::lightGray;
     if (lastError != QNetworkReply::NoError)
-        EventHandler::eventHandler->statusmsg(QString());
+        showStatus(QString());
     updateAddresses();
     if (!onLine)
         return;
@@ -131,12 +138,13 @@ void AddressList::slotError(QNetworkReply::NetworkError code)
 void AddressList::replyFinished(QNetworkReply *reply)
 {
     if (lastError != QNetworkReply::NoError)
-        EventHandler::eventHandler->statusmsg(tr("No internet connection"));
+        showStatus(tr("No internet connection"));
     if (!reply || !pending.removeOne(reply))
         return;
     reply->deleteLater();
 
-    const QByteArray body = reply->readAll();
+    // A reply that failed or timed out is closed and has nothing to read.
+    const QByteArray body = reply->isOpen() ? reply->readAll() : QByteArray();
     TarnwickSocket::Received.fetch_add(body.size());
     switch (OutsideServices::replyKind(body)) {
     case OutsideServices::ReplyKind::DnsUpdate:

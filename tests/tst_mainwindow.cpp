@@ -157,6 +157,7 @@ private Q_SLOTS:
     void settingsDialogMovesTheServer();
     void modeChangeWhileRunningKeepsServing();
     void portChangeWhileRunning();
+    void portCellEditWhileRunning();
     void portChangeWhileStopped();
     void dataLimitBox_data();
     void dataLimitBox();
@@ -814,6 +815,26 @@ void tst_MainWindow::modeChangeWhileRunningKeepsServing()
     const RawResponse response = RawClient::exchange(port, get("/"));
     QCOMPARE(response.statusCode(), 202);
     QCOMPARE(response.body, QByteArray("%PDF"));
+}
+
+void tst_MainWindow::portCellEditWhileRunning()
+{
+    saveState(0, shared.filePath(QStringLiteral("folder")));
+    TarnwickWebServer window(nullptr);
+    Ui ui(&window);
+    ui.start->click();
+    const quint16 oldPort = window.webServer()->serverPort();
+
+    // The owner types a new port into the table: it is saved, and the server moves there.
+    const quint16 newPort = freePort();
+    ui.addresses->item(0, 1)->setText(QString::number(newPort));
+    QTRY_COMPARE(ui.addressRow(), Ui::running(newPort));
+    QCOMPARE(window.webServer()->getState(), 1);
+    QCOMPARE(window.webServer()->serverPort(), newPort);
+    QCOMPARE(Configuration("config.dat").getParam(ParamPort, -1), int(newPort));
+    QCOMPARE(RawClient::exchange(newPort, get("/hello.txt")).statusCode(), 202);
+    RawClient client;
+    QVERIFY(!client.connectTo(oldPort, QHostAddress(QHostAddress::LocalHost), 2000));
 }
 
 void tst_MainWindow::portChangeWhileRunning()

@@ -1,14 +1,14 @@
 #include "servecommand.h"
 
 #include "config/configuration.h"
+#include "net/hostaddresses.h"
+#include "net/reachabilitycheck.h"
 #include "server/serverthread.h"
 #include "server/tarnwicksocket.h"
 #include "server/webserver.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QHostAddress>
-#include <QNetworkInterface>
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -104,17 +104,29 @@ bool ServeCommand::prepare()
 
 void ServeCommand::printAddresses(int port)
 {
-    QList<QHostAddress> addresses;
-    for (const QHostAddress &address : QNetworkInterface::allAddresses()) {
-        if (address.protocol() == QAbstractSocket::IPv4Protocol && !address.isLoopback())
-            addresses.append(address);
-    }
-    addresses.append(QHostAddress(QHostAddress::LocalHost));
+    // The same addresses the window lists.
+    const QStringList addresses = listenAddresses(interfaceEntries());
     const QString portPart = port == 80 ? QString() : QStringLiteral(":%1").arg(port);
     say(QStringLiteral("Serving %1 — open:")
             .arg(QDir::toNativeSeparators(ServerThread::fileInfo.load().filePath())));
-    for (const QHostAddress &address : qAsConst(addresses))
-        say(QStringLiteral("  http://%1%2/").arg(address.toString(), portPart));
+    for (const QString &address : addresses)
+        say(QStringLiteral("  http://%1%2/").arg(address, portPart));
+}
+
+void ServeCommand::checkReachability(int port)
+{
+    auto *check = new ReachabilityCheck(this);
+    const QString portPart = port == 80 ? QString() : QStringLiteral(":%1").arg(port);
+    connect(check, &ReachabilityCheck::answered, this,
+            [this, portPart](const QString &address, bool reachable) {
+                say(QStringLiteral("Public address: http://%1%2/ (%3)")
+                        .arg(address, portPart,
+                             reachable ? QStringLiteral("reachable from the internet")
+                                       : QStringLiteral("not reachable from the internet")));
+            });
+    connect(check, &ReachabilityCheck::failed, this,
+            [this] { say(QStringLiteral("No internet connection")); });
+    check->start(port);
 }
 
 void ServeCommand::printTotals()
@@ -152,6 +164,8 @@ int ServeCommand::run()
     if (!server.start())
         return ExitCannotListen;
     printAddresses(server.serverPort());
+    if (options.checkReachability)
+        checkReachability(server.serverPort());
 
     const int status = QCoreApplication::exec();
     server.stop();

@@ -8,7 +8,8 @@
 class WebServer;
 
 // Runs the server headless for tarnwick-serve: applies the options for this run, prints
-// the addresses, one line per connection and per error, and the totals at the end.
+// the addresses (and, when asked, the public address), one line per connection and
+// per error, and the totals at the end.
 class ServeCommand : public QObject
 {
     Q_OBJECT
@@ -22,6 +23,7 @@ public:
 private:
     bool prepare();
     void printAddresses(int port);
+    void checkReachability(int port);
     void printTotals();
     void say(const QString &line);
 

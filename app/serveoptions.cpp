@@ -101,6 +101,8 @@ std::optional<ServeOptions> ServeOptions::parse(const QStringList &arguments, QS
                 return std::nullopt;
         } else if (arg == QLatin1String("--thumbnails")) {
             options.thumbnails = true;
+        } else if (arg == QLatin1String("--check-reachability")) {
+            options.checkReachability = true;
         } else if (arg == QLatin1String("--data-dir")) {
             QString dir;
             if (!value(&dir))
@@ -160,6 +162,8 @@ QString ServeOptions::usage()
         "  --data-limit KB         stop after this much traffic (1 KB = 1000 bytes; 0 = none)\n"
         "  --lifetime SECONDS      how long an idle login lasts (60-10000)\n"
         "  --thumbnails            folder pages show pictures\n"
+        "  --check-reachability    ask an outside service whether the port can be reached\n"
+        "                          from the internet and print the public address\n"
         "  --data-dir DIR          where the page and image files live\n"
         "  --help                  show this text\n"
         "  --version               show the version\n"

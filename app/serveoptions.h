@@ -23,6 +23,7 @@ struct ServeOptions
     std::optional<int> dataLimitKb;
     std::optional<int> lifetime;
     bool thumbnails = false;
+    bool checkReachability = false;
     std::optional<QString> dataDir;
 
     bool help = false;

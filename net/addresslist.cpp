@@ -1,29 +1,59 @@
 #include "addresslist.h"
 
+#include "app/eventhandler.h"
 #include "config/configuration.h"
+#include "net/hostaddresses.h"
+#include "net/outsideservices.h"
+#include "server/tarnwicksocket.h"
 
+#include <QDesktopServices>
 #include <QHeaderView>
-#include <QHostAddress>
+#include <QMessageBox>
+#include <QNetworkAccessManager>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
 namespace {
 constexpr int MinimumHeight = 100;
 constexpr int MaximumHeight = 130;
+
+bool dnsSettingsDiffer(const Configuration *a, const Configuration *b)
+{
+    return a->getParam(ParamDnsEnabled, ReadDefault::DnsEnabled)
+        != b->getParam(ParamDnsEnabled, ReadDefault::DnsEnabled)
+        || a->getParam(ParamDnsUser) != b->getParam(ParamDnsUser)
+        || a->getParam(ParamDnsPass) != b->getParam(ParamDnsPass);
+}
+
+int currentPort()
+{
+    return Configuration::getCurrentConfig()->getParam(ParamPort, ReadDefault::Port);
+}
+
+void showStatus(const QString &text)
+{
+    // The window creates the status hub before the list; a list on its own has no line.
+    if (EventHandler::eventHandler)
+        EventHandler::eventHandler->statusmsg(text);
+}
 } // namespace
 
+// The settings are always read from the current configuration: configurationChanged()
+// runs inside Configuration::apply(), whose argument is the caller's copy and may be
+// gone later, while the current configuration holds the new values once apply() returns.
 AddressList::AddressList(QWidget *parent)
     : QWidget(parent)
     , table(new QTableWidget(0, 2))
+    , network(new QNetworkAccessManager(this))
 {
     table->setHorizontalHeaderLabels({tr("Listen Address"), QStringLiteral(" Port ")});
     table->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
     table->verticalHeader()->hide();
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->setSelectionMode(QAbstractItemView::SingleSelection);
-    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     showStopped();
     table->resizeColumnsToContents();
+    table->resizeRowsToContents();
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -39,43 +69,178 @@ void AddressList::setOnLine(bool online)
 
 void AddressList::updateAll()
 {
-    showRow(QHostAddress(QHostAddress::LocalHost).toString(), Qt::gray);
+    reachability = Qt::lightGray;
+    if (lastError != QNetworkReply::NoError)
+        showStatus(QString());
+    updateAddresses();
+    if (!onLine)
+        return;
+
+    const Configuration *settings = Configuration::getCurrentConfig();
+    sendRequest(OutsideServices::portCheckUrl(currentPort()));
+    const QString user = settings->getParam(ParamDnsUser);
+    const QString password = settings->getParam(ParamDnsPass);
+    if (settings->getParam(ParamDnsEnabled, ReadDefault::DnsEnabled) == 1 && !user.isEmpty()
+        && !password.isEmpty())
+        sendRequest(OutsideServices::dnsUpdateUrl(user, password));
 }
 
 void AddressList::showStopped()
 {
-    showRow(tr("None"), Qt::yellow);
+    // Their answers belong to a run that is over.
+    const QList<QNetworkReply *> cancelled = std::exchange(pending, {});
+    for (QNetworkReply *reply : cancelled) {
+        reply->disconnect(this);
+        reply->abort();
+        reply->deleteLater();
+    }
+    removeAll();
+    addItem(tr("None"), Qt::yellow);
 }
 
-void AddressList::configurationChanged(Configuration *)
+void AddressList::configurationChanged(Configuration *next)
 {
-    // The rows read the current settings whenever they are rebuilt.
+    if (dnsSettingsDiffer(Configuration::getCurrentConfig(), next) && table->rowCount() > 0) {
+        // Refresh once apply() has taken the new values.
+        QMetaObject::invokeMethod(this, &AddressList::updateAll, Qt::QueuedConnection);
+    }
 }
 
 QString AddressList::getSelectedItemName() const
 {
-    // Until the machine's own addresses are listed, the browser opens the server here.
-    return QHostAddress(QHostAddress::LocalHost).toString();
+    const QList<QTableWidgetItem *> selected = table->selectedItems();
+    const int row = selected.isEmpty() ? 0 : selected.first()->row();
+    const QTableWidgetItem *item = table->item(row, 0);
+    return item ? item->text() : QString();
 }
 
-void AddressList::showRow(const QString &address, Qt::GlobalColor colour)
+void AddressList::setPort(int row, int column)
 {
-    const int port = Configuration::getCurrentConfig()->getParam(ParamPort, ReadDefault::Port);
-    table->setRowCount(0);
-    table->setRowCount(1);
+    if (column != 1)
+        return;
+    const QTableWidgetItem *item = table->item(row, column);
+    const int port = item ? item->text().toInt() : 0;
+    Configuration *settings = Configuration::getCurrentConfig();
+    if (port == settings->getParam(ParamPort, ReadDefault::Port))
+        return;
+    // Only the port changes: the rest comes from the saved file, as the dialog does it.
+    Configuration next("config.dat");
+    next.setParam(ParamPort, port);
+    settings->apply(&next);
+}
 
-    auto *addressItem = new QTableWidgetItem(address);
+void AddressList::slotError(QNetworkReply::NetworkError code)
+{
+    lastError = code;
+    replyFinished(nullptr);
+}
+
+void AddressList::replyFinished(QNetworkReply *reply)
+{
+    if (lastError != QNetworkReply::NoError)
+        showStatus(tr("No internet connection"));
+    if (!reply || !pending.removeOne(reply))
+        return;
+    reply->deleteLater();
+
+    // A reply that failed or timed out is closed and has nothing to read.
+    const QByteArray body = reply->isOpen() ? reply->readAll() : QByteArray();
+    TarnwickSocket::Received.fetch_add(body.size());
+    switch (OutsideServices::replyKind(body)) {
+    case OutsideServices::ReplyKind::DnsUpdate:
+        showDnsUpdate(body, reply->url());
+        break;
+    case OutsideServices::ReplyKind::PortCheck:
+        showPortCheck(body);
+        break;
+    case OutsideServices::ReplyKind::Ignored:
+        break;
+    }
+}
+
+void AddressList::showPortCheck(const QByteArray &body)
+{
+    const OutsideServices::PortCheckResult result = OutsideServices::parsePortCheck(body);
+    reachability = result.reachable ? Qt::darkGreen : Qt::darkRed;
+    if (hostNameItem)
+        hostNameItem->setForeground(QColor(reachability));
+    addItem(result.publicAddress, reachability);
+
+    if (!result.reachable
+        && Configuration::getCurrentConfig()->getParam(ParamWarningMode, ReadDefault::WarningMode)) {
+        QMessageBox::information(this, tr("The red public IP address not accessible."),
+                                 tr("The server not accessible from intrenet read help pages."),
+                                 QMessageBox::Ok);
+    }
+}
+
+void AddressList::showDnsUpdate(const QByteArray &body, const QUrl &url)
+{
+    if (OutsideServices::dnsUpdated(body)) {
+        const QString user = Configuration::getCurrentConfig()->getParam(ParamDnsUser);
+        hostNameItem = addItem(OutsideServices::dnsHostName(user), reachability);
+    } else {
+        // The provider's own page says what went wrong.
+        QDesktopServices::openUrl(url);
+    }
+}
+
+void AddressList::updateAddresses()
+{
+    removeAll();
+    const QStringList addresses = listenAddresses(interfaceEntries());
+    for (const QString &address : addresses)
+        addItem(address, Qt::gray);
+    connect(table, &QTableWidget::cellChanged, this, &AddressList::setPort);
+}
+
+QTableWidgetItem *AddressList::addItem(const QString &text, Qt::GlobalColor colour)
+{
+    for (int row = 0; row < table->rowCount(); ++row) {
+        QTableWidgetItem *item = table->item(row, 0);
+        if (item && item->text() == text) {
+            item->setForeground(QColor(colour));
+            return item;
+        }
+    }
+
+    QTableWidgetItem *portItem;
+    if (table->rowCount() > 0 && table->item(0, 1)) {
+        portItem = table->item(0, 1)->clone();
+    } else {
+        portItem = new QTableWidgetItem(QString::number(currentPort()));
+        portItem->setTextAlignment(Qt::AlignCenter);
+        portItem->setForeground(QColor(Qt::darkCyan));
+        portItem->setBackground(QColor(Qt::lightGray));
+    }
+
+    auto *addressItem = new QTableWidgetItem(text);
     addressItem->setTextAlignment(Qt::AlignCenter);
     addressItem->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
     addressItem->setBackground(QColor(Qt::lightGray));
     addressItem->setForeground(QColor(colour));
-    table->setItem(0, 0, addressItem);
 
-    auto *portItem = new QTableWidgetItem(QString::number(port));
-    portItem->setTextAlignment(Qt::AlignCenter);
-    portItem->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
-    portItem->setBackground(QColor(Qt::lightGray));
-    portItem->setForeground(QColor(Qt::darkCyan));
-    table->setItem(0, 1, portItem);
-    table->resizeRowsToContents();
+    const QSignalBlocker blocker(table);
+    const int row = table->rowCount();
+    table->insertRow(row);
+    table->setItem(row, 0, addressItem);
+    table->setItem(row, 1, portItem);
+    table->resizeRowToContents(row);
+    return addressItem;
+}
+
+void AddressList::removeAll()
+{
+    hostNameItem = nullptr;
+    disconnect(table, &QTableWidget::cellChanged, this, &AddressList::setPort);
+    table->setRowCount(0);
+}
+
+void AddressList::sendRequest(const QUrl &url)
+{
+    lastError = QNetworkReply::NoError;
+    QNetworkReply *reply = network->get(OutsideServices::request(url));
+    pending.append(reply);
+    connect(reply, &QNetworkReply::errorOccurred, this, &AddressList::slotError);
+    connect(reply, &QNetworkReply::finished, this, [this, reply] { replyFinished(reply); });
 }

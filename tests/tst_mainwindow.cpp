@@ -5,9 +5,12 @@
 #include "config/dialog/configdialog.h"
 #include "config/session.h"
 #include "net/addresslist.h"
+#include "net/hostaddresses.h"
+#include "net/outsideservices.h"
 #include "server/serverthread.h"
 #include "server/tarnwicksocket.h"
 #include "server/webserver.h"
+#include "support/fakeservice.h"
 #include "support/modalwatch.h"
 #include "support/rawclient.h"
 
@@ -88,11 +91,21 @@ struct Ui
         }
         return texts;
     }
+    // Every row as "address port", joined by ", ".
     QString addressRow() const
     {
-        if (addresses->rowCount() != 1)
-            return QStringLiteral("%1 rows").arg(addresses->rowCount());
-        return addresses->item(0, 0)->text() + QLatin1Char(' ') + addresses->item(0, 1)->text();
+        QStringList rows;
+        for (int row = 0; row < addresses->rowCount(); ++row)
+            rows.append(addresses->item(row, 0)->text() + QLatin1Char(' ') + addresses->item(row, 1)->text());
+        return rows.join(QLatin1String(", "));
+    }
+    // What addressRow() shows while the server runs on port: this machine's addresses.
+    static QString running(int port)
+    {
+        QStringList rows;
+        for (const QString &address : listenAddresses(interfaceEntries()))
+            rows.append(QStringLiteral("%1 %2").arg(address).arg(port));
+        return rows.join(QLatin1String(", "));
     }
 
     QComboBox *mode = nullptr;
@@ -144,6 +157,7 @@ private Q_SLOTS:
     void settingsDialogMovesTheServer();
     void modeChangeWhileRunningKeepsServing();
     void portChangeWhileRunning();
+    void portCellEditWhileRunning();
     void portChangeWhileStopped();
     void dataLimitBox_data();
     void dataLimitBox();
@@ -153,6 +167,7 @@ private Q_SLOTS:
     void exitQuestion();
     void view_data();
     void view();
+    void viewSelectedRow();
     void help();
     void about();
     void networkChange_data();
@@ -171,6 +186,8 @@ private:
     QTemporaryDir dataDir;
     QTemporaryDir shared;
     UrlRecorder recorder;
+    // Answers the reachability checks with nothing to show.
+    FakeService outside;
 };
 
 static const char *const Schemes[] = {"http", "https", "file", "mailto"};
@@ -219,6 +236,7 @@ void tst_MainWindow::init()
     TarnwickSocket::Received = 0;
     EventHandler::lastAddress.clear();
     recorder.opened.clear();
+    OutsideServices::setServiceBases(outside.base(), outside.base());
 }
 
 void tst_MainWindow::cleanup()
@@ -574,7 +592,7 @@ void tst_MainWindow::startServeStop()
     QCOMPARE(server->getState(), 1);
     QCOMPARE(ui.start->text(), QStringLiteral("&Stop"));
     QVERIFY(ui.view->isEnabled());
-    QCOMPARE(ui.addressRow(), QStringLiteral("127.0.0.1 0"));
+    QCOMPARE(ui.addressRow(), Ui::running(0));
     const quint16 port = server->serverPort();
     QVERIFY(port != 0);
 
@@ -775,7 +793,7 @@ void tst_MainWindow::settingsDialogMovesTheServer()
     ui.config->click();
     QCOMPARE(watch.seen(), 1);
 
-    QTRY_COMPARE(ui.addressRow(), QStringLiteral("127.0.0.1 %1").arg(newPort));
+    QTRY_COMPARE(ui.addressRow(), Ui::running(newPort));
     QCOMPARE(window.webServer()->serverPort(), newPort);
     QCOMPARE(ui.start->text(), QStringLiteral("&Stop"));
     QCOMPARE(RawClient::exchange(newPort, get("/hello.txt")).statusCode(), 202);
@@ -799,6 +817,26 @@ void tst_MainWindow::modeChangeWhileRunningKeepsServing()
     QCOMPARE(response.body, QByteArray("%PDF"));
 }
 
+void tst_MainWindow::portCellEditWhileRunning()
+{
+    saveState(0, shared.filePath(QStringLiteral("folder")));
+    TarnwickWebServer window(nullptr);
+    Ui ui(&window);
+    ui.start->click();
+    const quint16 oldPort = window.webServer()->serverPort();
+
+    // The owner types a new port into the table: it is saved, and the server moves there.
+    const quint16 newPort = freePort();
+    ui.addresses->item(0, 1)->setText(QString::number(newPort));
+    QTRY_COMPARE(ui.addressRow(), Ui::running(newPort));
+    QCOMPARE(window.webServer()->getState(), 1);
+    QCOMPARE(window.webServer()->serverPort(), newPort);
+    QCOMPARE(Configuration("config.dat").getParam(ParamPort, -1), int(newPort));
+    QCOMPARE(RawClient::exchange(newPort, get("/hello.txt")).statusCode(), 202);
+    RawClient client;
+    QVERIFY(!client.connectTo(oldPort, QHostAddress(QHostAddress::LocalHost), 2000));
+}
+
 void tst_MainWindow::portChangeWhileRunning()
 {
     saveState(0, shared.filePath(QStringLiteral("folder")));
@@ -814,7 +852,7 @@ void tst_MainWindow::portChangeWhileRunning()
     QCOMPARE(window.webServer()->getState(), 1);
     QCOMPARE(window.webServer()->serverPort(), newPort);
     QCOMPARE(ui.start->text(), QStringLiteral("&Stop"));
-    QCOMPARE(ui.addressRow(), QStringLiteral("127.0.0.1 %1").arg(newPort));
+    QCOMPARE(ui.addressRow(), Ui::running(newPort));
 
     QCOMPARE(RawClient::exchange(newPort, get("/hello.txt")).statusCode(), 202);
     RawClient client;
@@ -976,26 +1014,47 @@ void tst_MainWindow::exitQuestion()
 void tst_MainWindow::view_data()
 {
     QTest::addColumn<int>("port");
-    QTest::addColumn<QString>("url");
+    QTest::addColumn<QString>("portPart");
 
-    QTest::addRow("port 80") << 80 << "http://127.0.0.1";
-    QTest::addRow("port 8080") << 8080 << "http://127.0.0.1:8080";
+    QTest::addRow("port 80") << 80 << "";
+    QTest::addRow("port 8080") << 8080 << ":8080";
 }
 
 void tst_MainWindow::view()
 {
     QFETCH(int, port);
-    QFETCH(QString, url);
+    QFETCH(QString, portPart);
     saveState(0, shared.filePath(QStringLiteral("folder")));
     TarnwickWebServer window(nullptr);
     Ui ui(&window);
     ui.start->click();
     settings()->setParam(ParamPort, port);
+    // No row selected: the first one.
+    const QString url = QLatin1String("http://") + listenAddresses(interfaceEntries()).first() + portPart;
 
     ui.view->click();
     // The path link does the same, whatever it links to.
     Q_EMIT ui.path->linkActivated(QStringLiteral("/somewhere/else"));
     QCOMPARE(recorder.opened, QList<QUrl>({QUrl(url), QUrl(url)}));
+}
+
+void tst_MainWindow::viewSelectedRow()
+{
+    FakeService service;
+    const QByteArray reply
+        = "checked: success" + QByteArray(20, '.') + " on 203.0.113.7 \"" + QByteArray(20, '.');
+    service.answer("/tools/open-ports/check.php", reply);
+    OutsideServices::setServiceBases(service.base(), service.base());
+    saveState(0, shared.filePath(QStringLiteral("folder")));
+    TarnwickWebServer window(nullptr);
+    Ui ui(&window);
+    ui.start->click();
+    QTRY_COMPARE(ui.addressRow(), Ui::running(0) + QStringLiteral(", 203.0.113.7 0"));
+    settings()->setParam(ParamPort, 8080);
+
+    ui.addresses->selectRow(ui.addresses->rowCount() - 1);
+    ui.view->click();
+    QCOMPARE(recorder.opened, QList<QUrl>({QUrl(QStringLiteral("http://203.0.113.7:8080"))}));
 }
 
 void tst_MainWindow::help()

@@ -1,3 +1,4 @@
+#include "net/hostaddresses.h"
 #include "support/rawclient.h"
 
 #include <QProcess>
@@ -105,8 +106,14 @@ void tst_Serve::servesAFolderUntilTerminated()
     connect(&process, &QProcess::readyRead, this, [&] { output += process.readAll(); });
     process.start(QStringLiteral(TARNWICK_SERVE), {"--port", QString::number(port), "folder", shared.path()});
     QVERIFY(process.waitForStarted());
-    QTRY_VERIFY_WITH_TIMEOUT(output.contains(QStringLiteral("http://127.0.0.1:%1/").arg(port).toUtf8()),
-                             20000);
+    // The addresses the window lists, with the port.
+    const QStringList addresses = listenAddresses(interfaceEntries());
+    QTRY_VERIFY_WITH_TIMEOUT(
+        output.contains(QStringLiteral("http://%1:%2/").arg(addresses.last()).arg(port).toUtf8()), 20000);
+    for (const QString &address : addresses)
+        QVERIFY2(output.contains(QStringLiteral("  http://%1:%2/\n").arg(address).arg(port).toUtf8()),
+                 output.constData());
+    QVERIFY2(!output.contains("Public address"), output.constData());
 
     const RawResponse response = RawClient::exchange(port, "GET /hello.txt HTTP/1.1\r\nHost: x\r\n\r\n");
     QCOMPARE(response.statusCode(), 202);
@@ -137,7 +144,10 @@ void tst_Serve::terminatedDuringDownloads()
     process.setProcessChannelMode(QProcess::MergedChannels);
     connect(&process, &QProcess::readyRead, this, [&] { output += process.readAll(); });
     process.start(QStringLiteral(TARNWICK_SERVE), {"--port", QString::number(port), "folder", shared.path()});
-    QTRY_VERIFY_WITH_TIMEOUT(output.contains("http://127.0.0.1"), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        output.contains(
+            QStringLiteral("http://%1:").arg(listenAddresses(interfaceEntries()).last()).toUtf8()),
+        20000);
 
     // Browsers that stop reading leave their connections stuck in sends.
     std::vector<std::unique_ptr<RawClient>> clients;
@@ -165,7 +175,10 @@ void tst_Serve::receivesUploads()
     connect(&process, &QProcess::readyRead, this, [&] { output += process.readAll(); });
     process.start(QStringLiteral(TARNWICK_SERVE),
                   {"--port", QString::number(port), "--download-dir", downloads.path(), "receive"});
-    QTRY_VERIFY_WITH_TIMEOUT(output.contains("http://127.0.0.1"), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        output.contains(
+            QStringLiteral("http://%1:").arg(listenAddresses(interfaceEntries()).last()).toUtf8()),
+        20000);
 
     // The upload page, then a file sent as curl -F sends it.
     const RawResponse page = RawClient::exchange(port, "GET / HTTP/1.1\r\nHost: x\r\n\r\n");

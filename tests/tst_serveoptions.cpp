@@ -9,6 +9,7 @@ class tst_ServeOptions : public QObject
 private Q_SLOTS:
     void valid_data();
     void valid();
+    void checkReachability();
     void invalid_data();
     void invalid();
     void repeatedUsers();
@@ -50,6 +51,18 @@ void tst_ServeOptions::valid()
     QCOMPARE(options->path, path);
     QCOMPARE(options->port.value_or(-1), port);
     QCOMPARE(options->authMode.value_or(-1), authMode);
+}
+
+void tst_ServeOptions::checkReachability()
+{
+    QString error;
+    const auto plain = ServeOptions::parse({"receive"}, &error);
+    QVERIFY(plain);
+    QVERIFY(!plain->checkReachability);
+    const auto asked = ServeOptions::parse({"--check-reachability", "receive"}, &error);
+    QVERIFY2(asked, qPrintable(error));
+    QVERIFY(asked->checkReachability);
+    QVERIFY(ServeOptions::usage().contains(QLatin1String("--check-reachability")));
 }
 
 void tst_ServeOptions::invalid_data()

@@ -1,8 +1,10 @@
 #include "app/tarnwickwebserver.h"
 #include "config/configuration.h"
 #include "config/session.h"
+#include "net/outsideservices.h"
 #include "server/serverthread.h"
 #include "server/webserver.h"
+#include "support/fakeservice.h"
 #include "support/modalwatch.h"
 
 #include <QDBusConnection>
@@ -29,6 +31,8 @@ private:
     static QPushButton *startButton(TarnwickWebServer *window);
 
     QTemporaryDir shared;
+    // Answers the reachability checks with nothing to show.
+    FakeService outside;
 };
 
 static const QString Interface = QStringLiteral("com.vardle.WebServer");
@@ -49,6 +53,7 @@ void tst_WindowBus::initTestCase()
     settings->setParam(ParamAuthMode, AuthNone);
     Session::getSession()->setParam(ParamOperatingMode, 0);
     Session::getSession()->setParam(ParamSharedPath, shared.path());
+    OutsideServices::setServiceBases(outside.base(), outside.base());
 }
 
 void tst_WindowBus::cleanup()

@@ -22,15 +22,18 @@ deps() {
     as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${PACKAGES[@]}"
 }
 
+# build [TARGET...]: everything, or only the named targets.
 build() {
     cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
-    cmake --build "$BUILD_DIR" --parallel
+    local targets=()
+    for target in "$@"; do targets+=(--target "$target"); done
+    cmake --build "$BUILD_DIR" --parallel "${targets[@]}"
 }
 
 case "${1:-}" in
 run)
     deps
-    build
+    build TarnwickWebServer tarnwick-serve
     shift
     if [ -n "${DBUS_SESSION_BUS_ADDRESS:-}" ]; then
         exec "$BUILD_DIR/bin/TarnwickWebServer" "$@"

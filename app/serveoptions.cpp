@@ -6,13 +6,6 @@
 
 namespace {
 
-// Ranges the settings dialog also keeps to (a port may use the whole 16 bits here).
-constexpr int MinPort = 1;
-constexpr int MaxPort = 65535;
-constexpr int MaxDataLimitKb = 1000000000;
-constexpr int MinLifetime = 60;
-constexpr int MaxLifetime = 10000;
-
 std::optional<int> number(const QString &text, int min, int max)
 {
     bool ok = false;
@@ -58,7 +51,7 @@ std::optional<ServeOptions> ServeOptions::parse(const QStringList &arguments, QS
         } else if (arg == QLatin1String("--version")) {
             options.version = true;
         } else if (arg == QLatin1String("--port")) {
-            if (!bounded(&options.port, MinPort, MaxPort))
+            if (!bounded(&options.port, Range::MinPort, Range::MaxPort))
                 return std::nullopt;
         } else if (arg == QLatin1String("--auth")) {
             QString mode;
@@ -94,10 +87,10 @@ std::optional<ServeOptions> ServeOptions::parse(const QStringList &arguments, QS
                 return std::nullopt;
             options.downloadDir = dir;
         } else if (arg == QLatin1String("--data-limit")) {
-            if (!bounded(&options.dataLimitKb, 0, MaxDataLimitKb))
+            if (!bounded(&options.dataLimitKb, 0, Range::MaxDataLimit))
                 return std::nullopt;
         } else if (arg == QLatin1String("--lifetime")) {
-            if (!bounded(&options.lifetime, MinLifetime, MaxLifetime))
+            if (!bounded(&options.lifetime, Range::MinLifetime, Range::MaxLifetime))
                 return std::nullopt;
         } else if (arg == QLatin1String("--thumbnails")) {
             options.thumbnails = true;

@@ -35,6 +35,16 @@ constexpr int OperatingMode = 0;
 constexpr int ConfigPage = 0;
 } // namespace ReadDefault
 
+// The values a setting may take, wherever it is entered (settings dialog, command line).
+namespace Range {
+constexpr int MinPort = 1;
+constexpr int MaxPort = 65535;
+// In KB of 1000 bytes; 0 is no limit.
+constexpr int MaxDataLimit = 1000000000;
+constexpr int MinLifetime = 60;
+constexpr int MaxLifetime = 10000;
+} // namespace Range
+
 // Access control modes of ParamAuthMode.
 enum AuthMode {
     AuthNone = 0,

@@ -15,13 +15,7 @@
 
 namespace {
 
-constexpr int MinPort = 1;
-constexpr int MaxPort = 65535;
 constexpr int MinConnections = 1;
-// In KB of 1000 bytes; 0 is no limit.
-constexpr int MaxDataLimit = 1000000000;
-constexpr int MinLifetime = 60;
-constexpr int MaxLifetime = 10000;
 constexpr int PathEditChars = 36;
 
 QSpinBox *spinBox(const char *name, int minimum, int maximum, int value)
@@ -53,15 +47,16 @@ ConfigPageServer::ConfigPageServer(QWidget *parent)
     warnings->setObjectName(QStringLiteral("warningBox"));
     warnings->setChecked(conf->getParam(ParamWarningMode, ReadDefault::WarningMode) != 0);
 
-    QSpinBox *port = spinBox("portBox", MinPort, MaxPort, conf->getParam(ParamPort, ReadDefault::Port));
+    QSpinBox *port
+        = spinBox("portBox", Range::MinPort, Range::MaxPort, conf->getParam(ParamPort, ReadDefault::Port));
     // The spin box keeps its own maximum of 99.
     auto *maxConn = new QSpinBox;
     maxConn->setObjectName(QStringLiteral("maxConnBox"));
     maxConn->setMinimum(MinConnections);
     maxConn->setValue(conf->getParam(ParamMaxConn, ReadDefault::MaxConn));
-    QSpinBox *dataLimit
-        = spinBox("dataLimitBox", 0, MaxDataLimit, conf->getParam(ParamDataLimit, ReadDefault::DataLimit));
-    QSpinBox *lifetime = spinBox("lifetimeBox", MinLifetime, MaxLifetime,
+    QSpinBox *dataLimit = spinBox("dataLimitBox", 0, Range::MaxDataLimit,
+                                  conf->getParam(ParamDataLimit, ReadDefault::DataLimit));
+    QSpinBox *lifetime = spinBox("lifetimeBox", Range::MinLifetime, Range::MaxLifetime,
                                  conf->getParam(ParamLifetime, ReadDefault::Lifetime));
 
     pathEdit->setObjectName(QStringLiteral("pathEdit"));

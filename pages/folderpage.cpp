@@ -1,6 +1,8 @@
 #include "folderpage.h"
 
+#include "config/configuration.h"
 #include "html.h"
+#include "html_element_manager.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -22,7 +24,10 @@ namespace {
 constexpr char Context[] = "ServerThread";
 
 constexpr char CellStart[] = "<td align=\"center\" width=\"200\"><a href=\"";
-constexpr char LinkEnd[] = "\"><br>";
+constexpr char LinkEnd[] = "\">";
+constexpr char PictureStart[] = "<img src=\"";
+constexpr char PictureEnd[] = "\" vspace=\"8\" align=\"center\" border=\"0\">";
+constexpr char NameStart[] = "<br>";
 constexpr char NameEnd[] = "</a><br>";
 constexpr char CellEnd[] = "</td>";
 constexpr char RowStart[] = "<tr>";
@@ -71,12 +76,13 @@ bool isUnreserved(uchar c)
         || c == '_' || c == '~';
 }
 
-char *writePercentEncoded(const char *bytes, qsizetype size, char *out)
+// keep: a byte written as it is besides the unreserved ones ('/' in a path), or 0.
+char *writePercentEncoded(const char *bytes, qsizetype size, char *out, char keep = 0)
 {
     static constexpr char Hex[] = "0123456789ABCDEF";
     for (const char *end = bytes + size; bytes != end; ++bytes) {
         const auto c = static_cast<uchar>(*bytes);
-        if (isUnreserved(c)) {
+        if (isUnreserved(c) || (keep && *bytes == keep)) {
             *out++ = *bytes;
         } else {
             *out++ = '%';
@@ -92,20 +98,37 @@ QByteArray sizeLabel()
     return QCoreApplication::translate(Context, "Size=").toUtf8();
 }
 
-// The most bytes writeCell() writes for a name of nameSize bytes.
-qsizetype cellBound(qsizetype nameSize, qsizetype labelSize)
+QByteArray percentEncoded(const QByteArray &bytes, char keep)
 {
-    return length(CellStart) + nameSize * (MaxEncodedBytes + Html::MaxEscapedBytes) + length(LinkEnd)
-        + length(NameEnd) + labelSize + MaxSizeDigits + length(CellEnd);
+    QByteArray out(bytes.size() * MaxEncodedBytes, Qt::Uninitialized);
+    out.truncate(writePercentEncoded(bytes.constData(), bytes.size(), out.data(), keep) - out.constData());
+    return out;
 }
 
-char *writeCell(char *out, const char *name, qsizetype nameSize, qint64 size, const QByteArray &label)
+// The most bytes writeCell() writes for a name of nameSize bytes and a picture address of
+// pictureSize bytes.
+qsizetype cellBound(qsizetype nameSize, qsizetype labelSize, qsizetype pictureSize = 0)
+{
+    return length(CellStart) + nameSize * (MaxEncodedBytes + Html::MaxEscapedBytes) + length(LinkEnd)
+        + length(PictureStart) + pictureSize + length(PictureEnd) + length(NameStart) + length(NameEnd)
+        + labelSize + MaxSizeDigits + length(CellEnd);
+}
+
+// picture: the address of the cell's picture, already in link form; null for none.
+char *writeCell(char *out, const char *name, qsizetype nameSize, qint64 size, const QByteArray &label,
+                const QByteArray &picture = QByteArray())
 {
     out = write(out, CellStart);
     // Encoded whole, so "#", "?" and "%" stay part of the name and a ":" cannot
     // make the link look like a scheme.
     out = writePercentEncoded(name, nameSize, out);
     out = write(out, LinkEnd);
+    if (!picture.isNull()) {
+        out = write(out, PictureStart);
+        out = write(out, picture.constData(), picture.size());
+        out = write(out, PictureEnd);
+    }
+    out = write(out, NameStart);
     out = Html::writeEscapedUtf8(name, nameSize, out);
     out = write(out, NameEnd);
     out = write(out, label.constData(), label.size());
@@ -191,6 +214,7 @@ struct FolderFile
     qsizetype offset;
     qsizetype nameSize;
     qint64 size;
+    qint64 modifiedMs;
 };
 
 struct FolderFiles
@@ -214,7 +238,7 @@ struct FolderFiles
     }
 };
 
-// The files entries() names, read with one stat per entry and no QFileInfo.
+// The files a listing shows, read with one stat per entry and no QFileInfo.
 FolderFiles readFolder(const QString &folder)
 {
     FolderFiles found;
@@ -241,6 +265,7 @@ FolderFiles readFolder(const QString &folder)
         file.offset = found.names.size();
         file.nameSize = nameSize;
         file.size = qint64(status.st_size);
+        file.modifiedMs = qint64(status.st_mtim.tv_sec) * 1000 + status.st_mtim.tv_nsec / 1000000;
         found.files.push_back(file);
         found.names.append(name, nameSize);
     }
@@ -255,50 +280,30 @@ FolderFiles readFolder(const QString &folder)
 
 namespace FolderPage {
 
-QByteArray cell(const QFileInfo &file)
+QByteArray nameLink(const QByteArray &utf8Name)
 {
-    QByteArray out;
-    appendCell(file, out);
-    return out;
+    return percentEncoded(utf8Name, 0);
 }
 
-bool appendCell(const QFileInfo &file, QByteArray &out)
+QByteArray pathLink(const QByteArray &path)
 {
-    const QByteArray name = file.fileName().toUtf8();
-    const QByteArray label = sizeLabel();
+    return percentEncoded(path, '/');
+}
+
+void appendCell(QByteArray &out, const QByteArray &utf8Name, qint64 size, const QByteArray &picture,
+                const QByteArray &label)
+{
     const qsizetype start = out.size();
-    out.resize(start + cellBound(name.size(), label.size()));
-    const char *end = writeCell(out.data() + start, name.constData(), name.size(), file.size(), label);
+    out.resize(start + cellBound(utf8Name.size(), label.size(), picture.size()));
+    const char *end
+        = writeCell(out.data() + start, utf8Name.constData(), utf8Name.size(), size, label, picture);
     out.truncate(end - out.constData());
-    return true;
 }
 
-QByteArray rows(const QFileInfoList &entries,
-                const std::function<bool(const QFileInfo &, QByteArray &)> &cellFor, bool *allReady)
+QByteArray thumbnailBody()
 {
-    QByteArray out;
-    out.reserve(entries.size() * BytesPerEntry);
-    bool ready = true;
-    layOut(
-        entries.size(), [&out](const char *tag, qsizetype size) { out.append(tag, size); },
-        [&](qsizetype i) {
-            if (!cellFor(entries.at(i), out))
-                ready = false;
-        });
-    if (allReady)
-        *allReady = ready;
-    return out;
-}
-
-QFileInfoList entries(const QString &folder)
-{
-    const FolderFiles found = readFolder(folder);
-    const QDir dir(folder);
-    QFileInfoList list;
-    list.reserve(qsizetype(found.files.size()));
-    for (const FolderFile &file : found.files)
-        list.append(QFileInfo(dir, QString::fromUtf8(found.name(file), file.nameSize)));
-    return list;
+    const QByteArray *iconDir = Configuration::IconDir;
+    return "<body background=\"" + pathLink((iconDir ? *iconDir : QByteArray()) + "sand-light.jpg") + "\">";
 }
 
 Listing plainListing(const QString &folder)
@@ -323,6 +328,43 @@ Listing plainListing(const QString &folder)
             out = writeCell(out, found.name(file), file.nameSize, file.size, label);
         });
     listing.rows.truncate(out - listing.rows.constData());
+    return listing;
+}
+
+Listing thumbnailListing(const QString &folder, HTML_Element_Manager &manager)
+{
+    const FolderFiles found = readFolder(folder);
+    Listing listing;
+    listing.count = qsizetype(found.files.size());
+    if (listing.count == 0)
+        return listing;
+
+    const QByteArray folderPath = QFile::encodeName(folder) + '/';
+    QList<QByteArray> keys;
+    keys.reserve(listing.count);
+    for (const FolderFile &file : found.files)
+        keys.append(
+            HTML_Element_Manager::key(folderPath + QByteArray::fromRawData(found.name(file), file.nameSize),
+                                      file.size, file.modifiedMs));
+    const QDir dir(folder);
+    // The page holds its elements until it is built, whatever the cache drops meanwhile.
+    const QList<std::shared_ptr<HTML_Element>> elements = manager.elements(keys, [&](qsizetype i) {
+        const FolderFile &file = found.files[size_t(i)];
+        return QFileInfo(dir, QString::fromUtf8(found.name(file), file.nameSize));
+    });
+
+    const QByteArray label = HTML_Element::sizeLabel();
+    listing.rows.reserve(listing.count * BytesPerEntry);
+    layOut(
+        listing.count, [&listing](const char *tag, qsizetype size) { listing.rows.append(tag, size); },
+        [&](qsizetype i) {
+            const HTML_Element &element = *elements.at(i);
+            // Asked before the cell is written: a cell that shows its copy while the page
+            // still reloads costs a reload, the other way round the copy would never show.
+            if (!element.isReady())
+                listing.allReady = false;
+            element.toHTML(listing.rows, label);
+        });
     return listing;
 }
 

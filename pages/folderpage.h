@@ -1,54 +1,62 @@
 #pragma once
 
 #include <QByteArray>
-#include <QFileInfo>
 #include <QString>
 
-#include <functional>
+class HTML_Element_Manager;
 
-// The listing of the shared folder: a table of links, three files to a row.
+/*!
+ * The listing of the shared folder: a table of links, three files to a row. It shows the
+ * folder's regular files and links to them, without subfolders, hidden files, broken
+ * links and names that are not valid UTF-8 (no link could ask for them), sorted by name
+ * case-sensitively by character code (B.txt before a.txt), in the order
+ * QString::compare() gives. Each cell links to the file with its name and size in
+ * bytes; the whole name is percent-encoded in the link and escaped in the text, so any
+ * name is shown as it is and its link requests exactly that file.
+ */
 namespace FolderPage {
 
 // The body tag of the plain listing.
 constexpr char PlainBody[] = "<body>";
 
-// One file's cell: a link to the file with its name and size in bytes. The whole name
-// is percent-encoded in the link and escaped in the text, so any name is shown as it
-// is and its link requests exactly that file.
-QByteArray cell(const QFileInfo &file);
-
-// Appends cell() to \a out and returns true; the cellFor of the plain listing.
-bool appendCell(const QFileInfo &file, QByteArray &out);
+// The link to a file of the listing: the whole UTF-8 name percent-encoded, so "#", "?"
+// and "%" stay part of the name and a ":" cannot make it look like a scheme.
+QByteArray nameLink(const QByteArray &utf8Name);
+// A file-system path in link form: percent-encoded but for its slashes.
+QByteArray pathLink(const QByteArray &path);
 
 /*!
- * The rows of a listing: "<tr>", up to three cells and "</tr>" per row, the last row
- * holding what is left. \a cellFor appends one entry's cell and returns false when
- * that cell still waits for its picture; \a allReady (may be null) then becomes false.
+ * Appends a cell for a file of this name and size; \a picture, when not null, is the
+ * address (in link form) of the picture shown above the name. \a label is the
+ * translated "Size=".
  */
-QByteArray rows(const QFileInfoList &entries,
-                const std::function<bool(const QFileInfo &, QByteArray &)> &cellFor, bool *allReady);
+void appendCell(QByteArray &out, const QByteArray &utf8Name, qint64 size, const QByteArray &picture,
+                const QByteArray &label);
 
-/*!
- * The files of \a folder: regular files and links to them, without subfolders, hidden
- * files, broken links and names that are not valid UTF-8 (no link could ask for them).
- * Sorted by name case-sensitively by character code (B.txt before a.txt), in the
- * order QString::compare() gives.
- */
-QFileInfoList entries(const QString &folder);
+// The body tag of the thumbnail listing, with the install folder's background image.
+QByteArray thumbnailBody();
 
-// The plain listing of a folder: its rows and the number of files they show.
+// The rows of a listing, "<tr>", up to three cells and "</tr>" per row, the last row
+// holding what is left, and the number of files they show.
 struct Listing
 {
     QByteArray rows;
     qsizetype count = 0;
+    // False while a cell shows a picture still being made.
+    bool allReady = true;
 };
 
 /*!
- * The rows of the plain listing of \a folder, byte for byte those of rows() over
- * entries() with appendCell(), built without a QFileInfo per file: the folder is read
- * on every call, so this is what a request for the listing waits for.
+ * The plain listing of \a folder, built without a QFileInfo per file: the folder is
+ * read on every call, so this is what a request for the listing waits for.
  */
 Listing plainListing(const QString &folder);
+
+/*!
+ * The thumbnail listing of \a folder: the cells of \a manager's elements, found again
+ * by each file's path, size and modification time, or made anew.
+ */
+Listing thumbnailListing(const QString &folder, HTML_Element_Manager &manager);
 
 /*!
  * The page that follows the response header: "<html>", the refresh line unless

@@ -23,6 +23,7 @@
 
 LockedValue<QFileInfo> ServerThread::fileInfo;
 int ServerThread::OperatingMode = 0;
+HTML_Element_Manager ServerThread::HTML_Manager;
 
 namespace {
 
@@ -181,14 +182,18 @@ void ServerThread::answer(const QString &path)
         return;
     }
 
-    // The images the folder pages refer to by absolute path.
-    const QString iconDir = text(Configuration::IconDir);
-    if (!iconDir.isEmpty() && path.startsWith(iconDir)) {
-        if (isInside(path, iconDir))
-            sendFile(path, Http::StatusOk, QByteArray());
-        else
-            notFound(path);
-        return;
+    // The images the folder pages refer to by absolute path: the install folder's and
+    // the scaled copies.
+    const QString imageFolders[]
+        = {text(Configuration::IconDir), HTML_Manager.thumbnailFolder() + QLatin1Char('/')};
+    for (const QString &images : imageFolders) {
+        if (images.size() > 1 && path.startsWith(images)) {
+            if (isInside(path, images))
+                sendFile(path, Http::StatusOk, QByteArray());
+            else
+                notFound(path);
+            return;
+        }
     }
 
     if (path == QLatin1String(Http::PathRoot))
@@ -270,14 +275,18 @@ void ServerThread::sendDir(const QString &folder)
         return;
     }
 
-    const FolderPage::Listing listing = FolderPage::plainListing(folder);
+    const bool thumbnails
+        = Configuration::getCurrentConfig()->getParam(ParamThumbnailView, ReadDefault::ThumbnailView) == 1;
+    const FolderPage::Listing listing
+        = thumbnails ? FolderPage::thumbnailListing(folder, HTML_Manager) : FolderPage::plainListing(folder);
 
     responseLength = 0;
     responseType = Http::TypeHtmlUtf8;
     sendHeader(Http::StatusOk, QByteArray());
-    // The plain cells never wait for a picture.
     request->socket->write(
-        FolderPage::page(listing.rows, true, FolderPage::PlainBody, fileInfo.load().absoluteFilePath()));
+        FolderPage::page(listing.rows, listing.allReady,
+                         thumbnails ? FolderPage::thumbnailBody() : QByteArray(FolderPage::PlainBody),
+                         fileInfo.load().absoluteFilePath()));
 }
 
 bool ServerThread::receivesFiles(const QFileInfo &shared)

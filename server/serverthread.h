@@ -1,6 +1,7 @@
 #pragma once
 
 #include "config/lockedvalue.h"
+#include "pages/html_element_manager.h"
 
 #include <QByteArray>
 #include <QFileInfo>
@@ -31,6 +32,8 @@ public:
     // The window's operating mode (0 Share Folder, 1 Share File, 2 Get Files); the
     // connections tell the modes apart by fileInfo alone.
     static int OperatingMode;
+    // The cells of the thumbnail listing and the worker that scales the photos.
+    static HTML_Element_Manager HTML_Manager;
 
 Q_SIGNALS:
     void newConnection(const QString &address);

@@ -1,0 +1,174 @@
+#include "html_element.h"
+
+#include "config/configuration.h"
+#include "folderpage.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QImageReader>
+#include <QRandomGenerator>
+
+namespace {
+
+// Shown for a photo whose copy is not made yet or cannot be made.
+constexpr char ImageIcon[] = "image.png";
+constexpr char ExecutableIcon[] = "application.png";
+
+struct IconRow
+{
+    const char *extensions[8];
+    const char *icon;
+};
+
+const IconRow IconTable[] = {
+    {{"html"}, "html.png"},
+    {{"doc", "rtf", "pdf", "pps"}, "doc.png"},
+    {{"mp3", "wav", "ogg", "aac"}, "music.png"},
+    {{"avi", "mov", "mp4", "3gp", "flv", "vob", "wmv", "m4a"}, "media.png"},
+    {{"zip", "rar", "gz"}, "folder_tar.png"},
+    {{"txt"}, "txt.png"},
+    {{"xls"}, "sheet.png"},
+    {{"exe"}, ExecutableIcon},
+};
+
+// The text after the last dot, lower-cased; none when there is no dot or the only dot
+// starts the name (".profile").
+QString extension(const QString &fileName)
+{
+    const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
+    return dot > 0 ? fileName.mid(dot + 1).toLower() : QString();
+}
+
+QByteArray iconLink(const char *icon)
+{
+    const QByteArray *iconDir = Configuration::IconDir;
+    return FolderPage::pathLink((iconDir ? *iconDir : QByteArray()) + icon);
+}
+
+// A name in the thumbnail folder that a visitor cannot guess, so the copies of earlier
+// listings cannot be fetched by trying names.
+QString thumbnailName(const QString &extension)
+{
+    quint64 bits[2];
+    QRandomGenerator::system()->fillRange(bits);
+    return QString::number(bits[0], 16) + QString::number(bits[1], 16) + QLatin1Char('.') + extension;
+}
+
+} // namespace
+
+HTML_Element::HTML_Element(const QFileInfo *file, const QString &thumbnailFolder)
+    : name(file->fileName())
+    , path(file->absoluteFilePath())
+    , size(file->size())
+{
+    if (isPhoto(name)) {
+        if (size < PhotoSizeLimit) {
+            picture = Picture::Itself;
+        } else if (thumbnailFolder.isEmpty()) {
+            picture = Picture::Icon;
+            icon = ImageIcon;
+        } else {
+            picture = Picture::Thumbnail;
+            thumbnailPath = thumbnailFolder + QLatin1Char('/') + thumbnailName(extension(name));
+            ready = false;
+        }
+        return;
+    }
+    icon = iconFor(name, file->isExecutable());
+    if (!icon.isNull())
+        picture = Picture::Icon;
+}
+
+HTML_Element::~HTML_Element()
+{
+    if (!thumbnailPath.isEmpty())
+        QFile::remove(thumbnailPath);
+}
+
+bool HTML_Element::isReady() const
+{
+    return ready.load(std::memory_order_acquire);
+}
+
+void HTML_Element::init()
+{
+    if (isReady())
+        return;
+
+    // The format comes from the content; the name may lie. The reader's allocation limit
+    // refuses an image that would decode to more memory than it allows.
+    QImageReader reader(path);
+    reader.setDecideFormatFromContent(true);
+    const QSize full = reader.size();
+    // A reader that can decode at a reduced size (JPEG) skips most of the work.
+    if (full.width() > ThumbnailWidth && reader.supportsOption(QImageIOHandler::ScaledSize))
+        reader.setScaledSize(
+            QSize(ThumbnailWidth, qMax(1, int(qint64(full.height()) * ThumbnailWidth / full.width()))));
+    QImage image = reader.read();
+    if (!image.isNull() && image.width() != ThumbnailWidth)
+        image = image.scaledToWidth(ThumbnailWidth, Qt::FastTransformation);
+
+    if (image.isNull() || !image.save(thumbnailPath)) {
+        QFile::remove(thumbnailPath);
+        thumbnailPath.clear();
+        picture = Picture::Icon;
+        icon = ImageIcon;
+    }
+    ready.store(true, std::memory_order_release);
+}
+
+QByteArray HTML_Element::sizeLabel()
+{
+    return QCoreApplication::translate("HTML_Element", "Size=").toUtf8();
+}
+
+void HTML_Element::toHTML(QByteArray &out) const
+{
+    toHTML(out, sizeLabel());
+}
+
+void HTML_Element::toHTML(QByteArray &out, const QByteArray &sizeLabel) const
+{
+    const QByteArray utf8Name = name.toUtf8();
+    QByteArray address;
+    if (!isReady()) {
+        address = iconLink(ImageIcon);
+    } else {
+        switch (picture) {
+        case Picture::None:
+            break;
+        case Picture::Itself:
+            address = FolderPage::nameLink(utf8Name);
+            break;
+        case Picture::Icon:
+            address = iconLink(icon.constData());
+            break;
+        case Picture::Thumbnail:
+            address = FolderPage::pathLink(QFile::encodeName(thumbnailPath));
+            break;
+        }
+    }
+    FolderPage::appendCell(out, utf8Name, size, address, sizeLabel);
+}
+
+QByteArray HTML_Element::iconFor(const QString &fileName, bool executable)
+{
+    const QString ext = extension(fileName);
+    if (ext.isEmpty())
+        return QByteArray();
+    for (const IconRow &row : IconTable) {
+        for (const char *known : row.extensions) {
+            if (known && ext == QLatin1String(known))
+                return QByteArray(row.icon);
+        }
+    }
+    return executable ? QByteArray(ExecutableIcon) : QByteArray();
+}
+
+bool HTML_Element::isPhoto(const QString &fileName)
+{
+    const QString ext = extension(fileName);
+    return ext == QLatin1String("jpg") || ext == QLatin1String("png");
+}

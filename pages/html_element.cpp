@@ -59,26 +59,25 @@ QString thumbnailName(const QString &extension)
 } // namespace
 
 HTML_Element::HTML_Element(const QFileInfo *file, const QString &thumbnailFolder)
-    : name(file->fileName())
+    : utf8Name(file->fileName().toUtf8())
     , path(file->absoluteFilePath())
     , size(file->size())
 {
+    const QString name = file->fileName();
     if (isPhoto(name)) {
         if (size < PhotoSizeLimit) {
-            picture = Picture::Itself;
+            address = FolderPage::nameLink(utf8Name);
         } else if (thumbnailFolder.isEmpty()) {
-            picture = Picture::Icon;
-            icon = ImageIcon;
+            setIcon(ImageIcon);
         } else {
-            picture = Picture::Thumbnail;
             thumbnailPath = thumbnailFolder + QLatin1Char('/') + thumbnailName(extension(name));
             ready = false;
         }
         return;
     }
-    icon = iconFor(name, file->isExecutable());
-    if (!icon.isNull())
-        picture = Picture::Icon;
+    const QByteArray known = iconFor(name, file->isExecutable());
+    if (!known.isNull())
+        setIcon(known.constData());
 }
 
 HTML_Element::~HTML_Element()
@@ -113,8 +112,9 @@ void HTML_Element::init()
     if (image.isNull() || !image.save(thumbnailPath)) {
         QFile::remove(thumbnailPath);
         thumbnailPath.clear();
-        picture = Picture::Icon;
-        icon = ImageIcon;
+        setIcon(ImageIcon);
+    } else {
+        address = FolderPage::pathLink(QFile::encodeName(thumbnailPath));
     }
     ready.store(true, std::memory_order_release);
 }
@@ -131,26 +131,12 @@ void HTML_Element::toHTML(QByteArray &out) const
 
 void HTML_Element::toHTML(QByteArray &out, const QByteArray &sizeLabel) const
 {
-    const QByteArray utf8Name = name.toUtf8();
-    QByteArray address;
-    if (!isReady()) {
-        address = iconLink(ImageIcon);
-    } else {
-        switch (picture) {
-        case Picture::None:
-            break;
-        case Picture::Itself:
-            address = FolderPage::nameLink(utf8Name);
-            break;
-        case Picture::Icon:
-            address = iconLink(icon.constData());
-            break;
-        case Picture::Thumbnail:
-            address = FolderPage::pathLink(QFile::encodeName(thumbnailPath));
-            break;
-        }
-    }
-    FolderPage::appendCell(out, utf8Name, size, address, sizeLabel);
+    FolderPage::appendCell(out, utf8Name, size, isReady() ? address : iconLink(ImageIcon), sizeLabel);
+}
+
+void HTML_Element::setIcon(const char *file)
+{
+    address = iconLink(file);
 }
 
 QByteArray HTML_Element::iconFor(const QString &fileName, bool executable)

@@ -54,19 +54,16 @@ public:
     static bool isPhoto(const QString &fileName);
 
 private:
-    enum class Picture {
-        None,
-        Itself, // the photo, linked like the file
-        Icon, // icon, from the install folder
-        Thumbnail // the scaled copy at thumbnailPath
-    };
+    // Shows an icon of the install folder.
+    void setIcon(const char *file);
 
-    QString name;
+    QByteArray utf8Name;
     QString path; // the file's absolute path, which init() reads
     qint64 size;
-    Picture picture = Picture::None;
-    QByteArray icon;
-    QString thumbnailPath;
-    // Set last, after picture, icon and thumbnailPath have their final values.
+    QString thumbnailPath; // the scaled copy, made by init()
+    // The picture's address in link form, null for none; worked out once, as the cell is
+    // written on every listing.
+    QByteArray address;
+    // Set last, after the fields above have their final values.
     std::atomic<bool> ready {true};
 };

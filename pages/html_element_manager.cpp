@@ -106,28 +106,34 @@ HTML_Element_Manager::elements(const QList<QByteArray> &keys,
         }
         found.append(it->element);
     }
+    if (added && cache.size() > CacheSize)
+        dropStaleLocked(now);
 
+    bool startWorker = false;
     if (!toScale.isEmpty() && !stopping) {
         // Queued bottom first, so the worker starts at the page's top.
         std::reverse(toScale.begin(), toScale.end());
         pending.append(toScale);
-        if (!started) {
-            started = true;
-            {
-                QMutexLocker workersLock(&workers().mutex);
-                workers().managers.append(this);
-            }
-            static const bool routineAdded = [] {
-                qAddPostRoutine(stopAllManagers);
-                return true;
-            }();
-            Q_UNUSED(routineAdded);
-            start(QThread::LowestPriority);
-        }
         work.wakeOne();
+        startWorker = !started;
+        started = true;
     }
-    if (added && cache.size() > CacheSize)
-        dropStaleLocked(now);
+    lock.unlock();
+
+    // Outside the lock: stopping all workers takes the registry's lock, then each
+    // manager's. The worker looks at the queue before it first waits.
+    if (startWorker) {
+        {
+            QMutexLocker workersLock(&workers().mutex);
+            workers().managers.append(this);
+        }
+        static const bool routineAdded = [] {
+            qAddPostRoutine(stopAllManagers);
+            return true;
+        }();
+        Q_UNUSED(routineAdded);
+        start(QThread::LowestPriority);
+    }
     return found;
 }
 

@@ -63,12 +63,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     else
         FUZZ_CHECK(whole.headSize == 0);
 
-    // Reads that end around each line end, where the parser decides, and a few anywhere.
+    // Reads that end around each line end, where the parser decides, and a few anywhere;
+    // a short input is cut everywhere.
     QList<qsizetype> cuts;
-    for (qsizetype at = bytes.indexOf('\n'); at >= 0 && cuts.size() < 64; at = bytes.indexOf('\n', at + 1))
-        cuts << at << at + 1;
-    Fuzz::Splitter splitter(bytes);
-    cuts << splitter.cuts(bytes.size(), 8);
+    if (bytes.size() <= 256) {
+        for (qsizetype at = 1; at < bytes.size(); ++at)
+            cuts << at;
+    } else {
+        for (qsizetype at = bytes.indexOf('\n'); at >= 0 && cuts.size() < 64;
+             at = bytes.indexOf('\n', at + 1))
+            cuts << at << at + 1;
+        Fuzz::Splitter splitter(bytes);
+        cuts << splitter.cuts(bytes.size(), 8);
+    }
 
     for (const qsizetype cut : std::as_const(cuts)) {
         if (cut >= bytes.size())

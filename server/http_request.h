@@ -31,10 +31,10 @@ public:
     void sendContinue();
 
     // Reads the first part header of an upload body within the body's announced length,
-    // waiting at most Limits::UploadSilenceMs for each arrival. When Complete, bodyStart
+    // at the pace every body must keep (TarnwickSocket::readBody). When Complete, bodyStart
     // holds the content bytes that came with it and the session's contentLength the
     // rest of the body still in the socket; Incomplete means the browser went away or
-    // kept silent.
+    // fell behind.
     Multipart::PartHeadResult readPartHead(const QByteArray &boundary);
 
     // Lets the answer reach the browser, then hangs up: flushes what is written, shuts

@@ -9,7 +9,10 @@ namespace Limits {
 constexpr int RequestWaitMs = 30000;
 // How long a send may wait for the browser to take a block.
 constexpr int SendWaitMs = 30000;
-// Silence that ends an upload.
+// An upload body must bring an accounting block (1 KiB) within this time, or it ends. This is
+// the silence that ends an upload, measured in blocks rather than bytes: a body trickled a
+// byte at a time would otherwise hold its thread for ever. A block per 10 s is about 100
+// bytes a second, a tenth of the slowest mobile link, so no real upload comes near it.
 constexpr int UploadSilenceMs = 10000;
 // How long closing a connection may wait for the browser to hang up.
 constexpr int DisconnectWaitMs = 10000;

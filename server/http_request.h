@@ -1,5 +1,6 @@
 #pragma once
 
+#include "limits.h"
 #include "multipart.h"
 #include "sessionmanager.h"
 
@@ -21,10 +22,11 @@ public:
     HTTP_Request();
     ~HTTP_Request() override;
 
-    // Reads one request within Limits::RequestWaitMs. False when there is no usable
-    // request: nothing arrived, the head is malformed or too large, or the method is
-    // neither GET nor POST. A body other than a login form stays unread in the socket.
-    bool start();
+    // Reads one request head, and a login form's body, within waitMs however slowly they
+    // come. False when there is no usable request: nothing complete arrived in time, the
+    // head is malformed or too large, or the method is neither GET nor POST. A body other
+    // than a login form stays unread in the socket.
+    bool start(int waitMs = Limits::RequestWaitMs);
 
     // Tells a client that waits before sending its body to go on; once per request, and
     // only when it asked.

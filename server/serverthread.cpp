@@ -5,6 +5,7 @@
 #include "contenttype.h"
 #include "http_request.h"
 #include "http_session.h"
+#include "limits.h"
 #include "multipart.h"
 #include "pages/folderpage.h"
 #include "pages/html.h"
@@ -59,6 +60,7 @@ ServerThread::ServerThread(qintptr socketDescriptor, QObject *parent)
     , request(new HTTP_Request)
     , socketDescriptor(socketDescriptor)
     , authMode(Configuration::getCurrentConfig()->getParam(ParamAuthMode, ReadDefault::AuthMode))
+    , headWaitMs(Limits::RequestWaitMs)
 {
     request->moveToThread(this);
     connect(this, &QThread::finished, this, qOverload<>(&ServerThread::end));
@@ -96,7 +98,7 @@ void ServerThread::run()
     const QHostAddress peer = socket->peerAddress();
     if (!peer.isNull()) {
         Q_EMIT newConnection(addressText(peer));
-        if (request->start()) {
+        if (request->start(headWaitMs)) {
             if (!accept()) {
                 refuse();
             } else {
@@ -122,8 +124,10 @@ void ServerThread::run()
                     answer(path);
                 }
             }
+            // Only an answer is worth the wait for the browser to hang up; a connection
+            // without a whole request in time gets none and is cut at once below.
+            request->close();
         }
-        request->close();
     }
 
     QMutexLocker locker(&descriptorMutex);

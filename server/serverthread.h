@@ -23,6 +23,9 @@ public:
     // writes return, it sees the stop flag and finishes.
     void abortConnection();
 
+    // The time the connection has for its request head; set before the thread starts.
+    void setHeadWait(int ms) { headWaitMs = ms; }
+
     HTTP_Request *request;
 
     // What is shared: the shared folder, the shared file, or in Get Files mode the
@@ -60,6 +63,7 @@ private:
 
     qintptr socketDescriptor;
     int authMode;
+    int headWaitMs;
 
     // This connection's answer; parallel connections of one browser each have their own.
     qint64 responseLength = 0;

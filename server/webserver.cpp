@@ -2,6 +2,7 @@
 
 #include "config/configuration.h"
 #include "http_request.h"
+#include "limits.h"
 #include "serverthread.h"
 #include "sessionmanager.h"
 #include "tarnwicksocket.h"
@@ -16,6 +17,7 @@ constexpr uint ConnectionStackSize = 256 * 1024;
 
 WebServer::WebServer(QObject *parent)
     : QTcpServer(parent)
+    , headWaitMs(Limits::RequestWaitMs)
 {
     Configuration *current = Configuration::getCurrentConfig();
     port = current->getParam(ParamPort, ReadDefault::Port);
@@ -100,6 +102,7 @@ void WebServer::incomingConnection(qintptr socketDescriptor)
     // A connection needs little stack; small stacks are reused by the C library instead
     // of being mapped and unmapped for every connection.
     thread->setStackSize(ConnectionStackSize);
+    thread->setHeadWait(headWaitMs);
     connect(thread, qOverload<ServerThread *>(&ServerThread::end), this, &WebServer::removeThread);
     connect(thread, &ServerThread::newConnection, this, &WebServer::newConnection);
     connect(thread, &ServerThread::error, this, &WebServer::error);

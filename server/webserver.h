@@ -25,6 +25,10 @@ public:
     // Connection threads that have not ended yet.
     int threadCount() const;
 
+    // The time a connection has for its request head, from now on; by default
+    // Limits::RequestWaitMs.
+    void setHeadWait(int ms) { headWaitMs = ms; }
+
 public Q_SLOTS:
     void configurationChanged(Configuration *c);
 
@@ -49,4 +53,5 @@ private:
     mutable QMutex mutex;
     int state = 0;
     int port;
+    int headWaitMs;
 };

@@ -5,6 +5,19 @@
 // Every bound of the server, named once.
 namespace Limits {
 
+// Connections served at once, each by a thread of its own. An idle connection's thread keeps
+// about 16 KiB resident (of the 256 KiB of stack it reserves) and holds two descriptors, so
+// 2048 of them take some 32 MiB. That is far below what a user's processes share: the login's
+// task limit, often about 10 000 threads, and the 65 530 memory maps of a process, two per
+// thread. Yet it leaves room for a thousand idle connections and the browsers that come
+// meanwhile. Beyond it a new connection takes the place of the one that has waited longest
+// for its request head; when none is waiting, it is answered 503 at once.
+constexpr int MaxConnections = 2048;
+// Connections closed to make room whose threads have not ended yet. They end within
+// milliseconds, but a burst of connections is accepted before the first of them is seen to
+// end; beyond this many a new connection is answered 503, so the threads never number more
+// than MaxConnections + MaxClosingConnections.
+constexpr int MaxClosingConnections = MaxConnections / 8;
 // How long a connection may take to deliver its request head, whatever its pace.
 constexpr int RequestWaitMs = 30000;
 // How long a send may wait for the browser to take a block.

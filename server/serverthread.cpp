@@ -79,6 +79,15 @@ void ServerThread::abortConnection()
         ::shutdown(int(socketDescriptor), SHUT_RDWR);
 }
 
+bool ServerThread::closeIfWaiting()
+{
+    HeadPhase waiting = HeadPhase::Waiting;
+    if (!headPhase.compare_exchange_strong(waiting, HeadPhase::Closed))
+        return false;
+    abortConnection();
+    return true;
+}
+
 void ServerThread::end()
 {
     Q_EMIT end(this);
@@ -98,7 +107,10 @@ void ServerThread::run()
     const QHostAddress peer = socket->peerAddress();
     if (!peer.isNull()) {
         Q_EMIT newConnection(addressText(peer));
-        if (request->start(headWaitMs)) {
+        const bool complete = request->start(headWaitMs);
+        HeadPhase waiting = HeadPhase::Waiting;
+        const bool stillOpen = headPhase.compare_exchange_strong(waiting, HeadPhase::Over);
+        if (complete && stillOpen) {
             if (!accept()) {
                 refuse();
             } else {

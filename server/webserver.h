@@ -28,11 +28,15 @@ public:
     // The time a connection has for its request head, from now on; by default
     // Limits::RequestWaitMs.
     void setHeadWait(int ms) { headWaitMs = ms; }
+    // Connections served at once, from now on; at most (and by default)
+    // Limits::MaxConnections.
+    void setMaxConnections(int n);
 
 public Q_SLOTS:
     void configurationChanged(Configuration *c);
 
 Q_SIGNALS:
+    // A connection was taken on for serving; one answered 503 is not announced.
     void newConnection(const QString &address);
     // For the owner; title and text are plain text (an uploaded file's name may hold
     // markup), to be shown as such.
@@ -49,9 +53,18 @@ private Q_SLOTS:
     void removeThread(ServerThread *thread);
 
 private:
+    // Whether a new connection may have a thread: below the limit, or once the connection
+    // that has waited longest for its request head was closed to make room.
+    bool makeRoom();
+
+    // In the order the connections came.
     QList<ServerThread *> threads;
     mutable QMutex mutex;
     int state = 0;
     int port;
     int headWaitMs;
+    int maxConnections;
+    int maxClosing;
+    // Threads in the list whose connections were closed to make room.
+    int closing = 0;
 };

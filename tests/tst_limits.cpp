@@ -2,6 +2,7 @@
 #include "support/serverfixture.h"
 
 #include <QElapsedTimer>
+#include <QSignalSpy>
 #include <QtTest>
 
 // How the server bounds the connections that take its threads, over real loopback
@@ -16,8 +17,17 @@ private Q_SLOTS:
 
     void slowRequestIsCutAtTheDeadline_data();
     void slowRequestIsCutAtTheDeadline();
+    void longestWaitingMakesRoom();
+    void excessIsAnsweredBusy_data();
+    void excessIsAnsweredBusy();
 
 private:
+    // A client that has asked for a large file and reads no more than the answer's head:
+    // its connection is being answered, and its thread stays busy in a send.
+    std::unique_ptr<RawClient> downloading();
+    // A client that has connected and sends nothing.
+    std::unique_ptr<RawClient> silent();
+
     std::unique_ptr<ServerFixture> fixture;
 };
 
@@ -25,6 +35,19 @@ namespace {
 
 // Short enough for a test, long enough that a loaded machine still meets it.
 constexpr int HeadWaitMs = 1500;
+
+QByteArray get(const QByteArray &path)
+{
+    return "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+}
+
+// The connection was ended by the server without a byte of answer.
+bool cutOff(RawClient *client)
+{
+    const RawResponse response = client->readToEnd(2000);
+    return response.raw.isEmpty()
+        && (response.end == RawResponse::End::Closed || response.end == RawResponse::End::Reset);
+}
 
 } // namespace
 
@@ -38,6 +61,31 @@ void tst_Limits::init()
 void tst_Limits::cleanup()
 {
     fixture.reset();
+}
+
+std::unique_ptr<RawClient> tst_Limits::downloading()
+{
+    const QString path = fixture->sharedPath(QStringLiteral("big.bin"));
+    if (!QFileInfo::exists(path)) {
+        QFile big(path);
+        if (!big.open(QIODevice::WriteOnly) || !big.resize(256 * 1024 * 1024))
+            return nullptr;
+    }
+    auto client = std::make_unique<RawClient>();
+    if (!client->connectTo(fixture->port()) || !client->send(get("/big.bin"))
+        || client->readHead().statusCode() != 202)
+        return nullptr;
+    return client;
+}
+
+std::unique_ptr<RawClient> tst_Limits::silent()
+{
+    // Connected, and its thread has started.
+    QSignalSpy accepted(fixture->server.get(), &WebServer::newConnection);
+    auto client = std::make_unique<RawClient>();
+    if (!client->connectTo(fixture->port()) || (accepted.isEmpty() && !accepted.wait(5000)))
+        return nullptr;
+    return client;
 }
 
 void tst_Limits::slowRequestIsCutAtTheDeadline_data()
@@ -83,6 +131,79 @@ void tst_Limits::slowRequestIsCutAtTheDeadline()
     const RawResponse response = client.readToEnd(2000);
     QVERIFY(response.raw.isEmpty());
     QVERIFY(response.end == RawResponse::End::Closed || response.end == RawResponse::End::Reset);
+}
+
+void tst_Limits::longestWaitingMakesRoom()
+{
+    fixture->server->setMaxConnections(4);
+    fixture->server->setHeadWait(60000);
+    ServerFixture::writeFile(fixture->sharedPath("a.txt"), "content");
+    QSignalSpy accepted(fixture->server.get(), &WebServer::newConnection);
+
+    // The oldest connection is being answered; the others wait for their heads.
+    const std::unique_ptr<RawClient> answered = downloading();
+    QVERIFY(answered);
+    const std::unique_ptr<RawClient> first = silent();
+    const std::unique_ptr<RawClient> second = silent();
+    const std::unique_ptr<RawClient> third = silent();
+    QVERIFY(first && second && third);
+    QCOMPARE(fixture->server->threadCount(), 4);
+
+    // Each new connection takes the place of the one that has waited longest.
+    const std::unique_ptr<RawClient> fourth = silent();
+    QVERIFY(fourth);
+    QVERIFY(cutOff(first.get()));
+    QTRY_COMPARE(fixture->server->threadCount(), 4);
+    const RawResponse served = RawClient::exchange(fixture->port(), get("/a.txt"));
+    QCOMPARE(served.statusCode(), 202);
+    QCOMPARE(served.body, QByteArray("content"));
+    QVERIFY(cutOff(second.get()));
+
+    QVERIFY(third->holdOpen(200));
+    QVERIFY(fourth->holdOpen(200));
+    QVERIFY(answered->holdOpen(200));
+    QCOMPARE(accepted.count(), 6);
+}
+
+void tst_Limits::excessIsAnsweredBusy_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    QTest::addRow("nothing sent yet") << QByteArray();
+    QTest::addRow("request sent") << get("/a.txt");
+}
+
+void tst_Limits::excessIsAnsweredBusy()
+{
+    QFETCH(QByteArray, request);
+    fixture->server->setMaxConnections(2);
+    ServerFixture::writeFile(fixture->sharedPath("a.txt"), "content");
+    QSignalSpy accepted(fixture->server.get(), &WebServer::newConnection);
+
+    std::unique_ptr<RawClient> one = downloading();
+    std::unique_ptr<RawClient> two = downloading();
+    QVERIFY(one && two);
+
+    // Nothing waits for its head, so nothing can make room.
+    RawClient excess;
+    QVERIFY(excess.connectTo(fixture->port()));
+    if (!request.isEmpty())
+        QVERIFY(excess.send(request));
+    const RawResponse busy = excess.readToEnd(2000);
+    QCOMPARE(busy.raw,
+             QByteArray("HTTP/1.1 503 Service Unavailable\r\nServer: TarnwickServer_1\r\n"
+                        "Connection: close\r\n\r\n"));
+    QVERIFY(busy.end == RawResponse::End::Closed || busy.end == RawResponse::End::Reset);
+    QCOMPARE(fixture->server->threadCount(), 2);
+
+    // Once the connections are gone, new ones are served again.
+    one.reset();
+    two.reset();
+    QTRY_COMPARE(fixture->server->threadCount(), 0);
+    QCOMPARE(RawClient::exchange(fixture->port(), get("/a.txt")).body, QByteArray("content"));
+    // The window counts the connections served, not the one answered busy.
+    QTRY_COMPARE(accepted.count(), 3);
+    QTest::qWait(100);
+    QCOMPARE(accepted.count(), 3);
 }
 
 QTEST_GUILESS_MAIN(tst_Limits)

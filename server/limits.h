@@ -18,6 +18,16 @@ constexpr int MaxConnections = 2048;
 // end; beyond this many a new connection is answered 503, so the threads never number more
 // than MaxConnections + MaxClosingConnections.
 constexpr int MaxClosingConnections = MaxConnections / 8;
+// Descriptors a connection may hold at once: its socket, its thread's wake-up, and the file
+// it sends, lists or stores. A thread that cannot get its wake-up ends the program, so the
+// server raises the process's limit as far as its connections need (Linux sets 1024 by
+// default, the allowed maximum far higher) and, where it cannot, serves fewer at once.
+constexpr int DescriptorsPerConnection = 3;
+// Descriptors left for the rest of the program: the window, its settings, name lookups.
+constexpr int DescriptorReserve = 128;
+// How long accepting rests after the system refused a connection (out of descriptors or
+// memory); the connection waits in the system's queue meanwhile.
+constexpr int AcceptRetryMs = 200;
 // How long a connection may take to deliver its request head, whatever its pace.
 constexpr int RequestWaitMs = 30000;
 // How long a send may wait for the browser to take a block.

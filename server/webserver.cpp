@@ -9,7 +9,9 @@
 #include "tarnwicksocket.h"
 
 #include <QHostAddress>
+#include <QTimer>
 
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -43,7 +45,16 @@ WebServer::WebServer(QObject *parent)
     : QTcpServer(parent)
     , headWaitMs(Limits::RequestWaitMs)
 {
+    fitDescriptorLimit();
     setMaxConnections(Limits::MaxConnections);
+    // Qt stops accepting for good after an error that is not momentary, such as running
+    // out of descriptors; the connections wait in the system's queue, so it tries again.
+    connect(this, &QTcpServer::acceptError, this, [this] {
+        QTimer::singleShot(Limits::AcceptRetryMs, this, [this] {
+            if (isListening())
+                resumeAccepting();
+        });
+    });
     Configuration *current = Configuration::getCurrentConfig();
     port = current->getParam(ParamPort, ReadDefault::Port);
     configurationChanged(current);
@@ -96,7 +107,38 @@ void WebServer::stop()
 
 void WebServer::setMaxConnections(int n)
 {
-    maxConnections = qBound(1, n, Limits::MaxConnections);
+    wantedConnections = qBound(1, n, Limits::MaxConnections);
+    applyConnectionLimit();
+}
+
+void WebServer::fitDescriptorLimit()
+{
+    constexpr int MaxThreads = Limits::MaxConnections + Limits::MaxClosingConnections;
+    rlimit files {};
+    if (::getrlimit(RLIMIT_NOFILE, &files) != 0) {
+        threadRoom = MaxThreads;
+        return;
+    }
+    const rlim_t wanted = rlim_t(MaxThreads) * Limits::DescriptorsPerConnection + Limits::DescriptorReserve;
+    if (files.rlim_cur != RLIM_INFINITY && files.rlim_cur < wanted) {
+        files.rlim_cur = files.rlim_max == RLIM_INFINITY ? wanted : qMin(wanted, files.rlim_max);
+        ::setrlimit(RLIMIT_NOFILE, &files);
+        ::getrlimit(RLIMIT_NOFILE, &files);
+    }
+    if (files.rlim_cur == RLIM_INFINITY || files.rlim_cur >= wanted) {
+        threadRoom = MaxThreads;
+        return;
+    }
+    const qint64 room
+        = (qint64(files.rlim_cur) - Limits::DescriptorReserve) / Limits::DescriptorsPerConnection;
+    threadRoom = int(qMax<qint64>(2, room));
+}
+
+void WebServer::applyConnectionLimit()
+{
+    // The threads of the connections closed to make room take their share of the room.
+    constexpr int MaxThreads = Limits::MaxConnections + Limits::MaxClosingConnections;
+    maxConnections = qBound(1, threadRoom * Limits::MaxConnections / MaxThreads, wantedConnections);
     maxClosing = qMax(1, maxConnections * Limits::MaxClosingConnections / Limits::MaxConnections);
 }
 

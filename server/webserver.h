@@ -29,7 +29,7 @@ public:
     // Limits::RequestWaitMs.
     void setHeadWait(int ms) { headWaitMs = ms; }
     // Connections served at once, from now on; at most (and by default)
-    // Limits::MaxConnections.
+    // Limits::MaxConnections, and no more than the descriptor limit leaves room for.
     void setMaxConnections(int n);
 
 public Q_SLOTS:
@@ -56,6 +56,10 @@ private:
     // Whether a new connection may have a thread: below the limit, or once the connection
     // that has waited longest for its request head was closed to make room.
     bool makeRoom();
+    // Raises the process's descriptor limit as far as the connections need, and sets how
+    // many connection threads it has room for.
+    void fitDescriptorLimit();
+    void applyConnectionLimit();
 
     // In the order the connections came.
     QList<ServerThread *> threads;
@@ -63,6 +67,9 @@ private:
     int state = 0;
     int port;
     int headWaitMs;
+    // As asked for, and as applied: within the room the descriptor limit leaves.
+    int wantedConnections;
+    int threadRoom;
     int maxConnections;
     int maxClosing;
     // Threads in the list whose connections were closed to make room.

@@ -5,6 +5,14 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <cerrno>
+
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 // How the server bounds the connections that take its threads, over real loopback
 // connections.
 class tst_Limits : public QObject
@@ -20,6 +28,7 @@ private Q_SLOTS:
     void longestWaitingMakesRoom();
     void excessIsAnsweredBusy_data();
     void excessIsAnsweredBusy();
+    void acceptingResumesAfterDescriptorsRunOut();
 
 private:
     // A client that has asked for a large file and reads no more than the answer's head:
@@ -204,6 +213,61 @@ void tst_Limits::excessIsAnsweredBusy()
     QTRY_COMPARE(accepted.count(), 3);
     QTest::qWait(100);
     QCOMPARE(accepted.count(), 3);
+}
+
+void tst_Limits::acceptingResumesAfterDescriptorsRunOut()
+{
+    ServerFixture::writeFile(fixture->sharedPath("a.txt"), "content");
+    QSignalSpy errors(fixture->server.get(), &QTcpServer::acceptError);
+
+    // Every descriptor is taken but the client's, so the server cannot accept its
+    // connection. The client connects without turning the event loop, in which the server
+    // would accept.
+    rlimit saved {};
+    QCOMPARE(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit few = saved;
+    few.rlim_cur = qMin<rlim_t>(512, saved.rlim_max);
+    QCOMPARE(::setrlimit(RLIMIT_NOFILE, &few), 0);
+    std::vector<int> held;
+    for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;)
+        held.push_back(fd);
+    QVERIFY(!held.empty());
+    ::close(held.back());
+    held.pop_back();
+    const int client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in server {};
+    server.sin_family = AF_INET;
+    server.sin_port = htons(fixture->port());
+    server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const QByteArray request = get("/a.txt");
+    const bool sent = client >= 0
+        && ::connect(client, reinterpret_cast<const sockaddr *>(&server), sizeof server) == 0
+        && ::send(client, request.constData(), size_t(request.size()), MSG_NOSIGNAL) == request.size();
+    QTest::qWait(500);
+    const qsizetype failedAccepts = errors.size();
+    for (int fd : held)
+        ::close(fd);
+    QCOMPARE(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+    QVERIFY(sent);
+    QVERIFY(failedAccepts > 0);
+
+    // Once descriptors are free again, the connection that waited is served.
+    QByteArray answer;
+    QDeadlineTimer deadline(5000);
+    for (;;) {
+        char buffer[4096];
+        const ssize_t n = ::recv(client, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (n > 0)
+            answer.append(buffer, n);
+        else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK) || deadline.hasExpired())
+            break;
+        else
+            QTest::qWait(20);
+    }
+    ::close(client);
+    const RawResponse response = RawResponse::parse(answer, RawResponse::End::Closed);
+    QCOMPARE(response.statusCode(), 202);
+    QCOMPARE(response.body, QByteArray("content"));
 }
 
 QTEST_GUILESS_MAIN(tst_Limits)

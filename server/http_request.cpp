@@ -22,7 +22,7 @@ bool waitForMore(TarnwickSocket *socket, const QDeadlineTimer &deadline)
 {
     if (deadline.hasExpired())
         return false;
-    return socket->waitForReadyRead(int(qMin<qint64>(deadline.remainingTime(), Limits::RequestWaitMs)));
+    return socket->waitForReadyRead(int(deadline.remainingTime()));
 }
 
 } // namespace
@@ -39,14 +39,14 @@ HTTP_Request::~HTTP_Request()
     delete session;
 }
 
-bool HTTP_Request::start()
+bool HTTP_Request::start(int waitMs)
 {
     if (!socket->isValid())
         return false;
 
     // The whole head, up to its empty line, however it is split into segments; the body
     // stays in the socket until it is wanted.
-    const QDeadlineTimer deadline(Limits::RequestWaitMs);
+    const QDeadlineTimer deadline(waitMs);
     RequestParser::ParseResult parsed;
     for (;;) {
         if (socket->bytesAvailable() == 0 && !waitForMore(socket, deadline))

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "limits.h"
 #include "multipart.h"
 #include "sessionmanager.h"
 
@@ -21,20 +22,21 @@ public:
     HTTP_Request();
     ~HTTP_Request() override;
 
-    // Reads one request within Limits::RequestWaitMs. False when there is no usable
-    // request: nothing arrived, the head is malformed or too large, or the method is
-    // neither GET nor POST. A body other than a login form stays unread in the socket.
-    bool start();
+    // Reads one request head, and a login form's body, within waitMs however slowly they
+    // come. False when there is no usable request: nothing complete arrived in time, the
+    // head is malformed or too large, or the method is neither GET nor POST. A body other
+    // than a login form stays unread in the socket.
+    bool start(int waitMs = Limits::RequestWaitMs);
 
     // Tells a client that waits before sending its body to go on; once per request, and
     // only when it asked.
     void sendContinue();
 
     // Reads the first part header of an upload body within the body's announced length,
-    // waiting at most Limits::UploadSilenceMs for each arrival. When Complete, bodyStart
+    // at the pace every body must keep (TarnwickSocket::readBody). When Complete, bodyStart
     // holds the content bytes that came with it and the session's contentLength the
     // rest of the body still in the socket; Incomplete means the browser went away or
-    // kept silent.
+    // fell behind.
     Multipart::PartHeadResult readPartHead(const QByteArray &boundary);
 
     // Lets the answer reach the browser, then hangs up: flushes what is written, shuts

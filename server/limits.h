@@ -5,11 +5,37 @@
 // Every bound of the server, named once.
 namespace Limits {
 
+// Connections served at once, each by a thread of its own. An idle connection's thread keeps
+// about 16 KiB resident (of the 256 KiB of stack it reserves) and holds two descriptors, so
+// 2048 of them take some 32 MiB. That is far below what a user's processes share: the login's
+// task limit, often about 10 000 threads, and the 65 530 memory maps of a process, two per
+// thread. Yet it leaves room for a thousand idle connections and the browsers that come
+// meanwhile. Beyond it a new connection takes the place of the one that has waited longest
+// for its request head; when none is waiting, it is answered 503 at once.
+constexpr int MaxConnections = 2048;
+// Connections closed to make room whose threads have not ended yet. They end within
+// milliseconds, but a burst of connections is accepted before the first of them is seen to
+// end; beyond this many a new connection is answered 503, so the threads never number more
+// than MaxConnections + MaxClosingConnections.
+constexpr int MaxClosingConnections = MaxConnections / 8;
+// Descriptors a connection may hold at once: its socket, its thread's wake-up, and the file
+// it sends, lists or stores. A thread that cannot get its wake-up ends the program, so the
+// server raises the process's limit as far as its connections need (Linux sets 1024 by
+// default, the allowed maximum far higher) and, where it cannot, serves fewer at once.
+constexpr int DescriptorsPerConnection = 3;
+// Descriptors left for the rest of the program: the window, its settings, name lookups.
+constexpr int DescriptorReserve = 128;
+// How long accepting rests after the system refused a connection (out of descriptors or
+// memory); the connection waits in the system's queue meanwhile.
+constexpr int AcceptRetryMs = 200;
 // How long a connection may take to deliver its request head, whatever its pace.
 constexpr int RequestWaitMs = 30000;
 // How long a send may wait for the browser to take a block.
 constexpr int SendWaitMs = 30000;
-// Silence that ends an upload.
+// An upload body must bring an accounting block (1 KiB) within this time, or it ends. This is
+// the silence that ends an upload, measured in blocks rather than bytes: a body trickled a
+// byte at a time would otherwise hold its thread for ever. A block per 10 s is about 100
+// bytes a second, a tenth of the slowest mobile link, so no real upload comes near it.
 constexpr int UploadSilenceMs = 10000;
 // How long closing a connection may wait for the browser to hang up.
 constexpr int DisconnectWaitMs = 10000;

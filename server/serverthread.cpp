@@ -5,6 +5,7 @@
 #include "contenttype.h"
 #include "http_request.h"
 #include "http_session.h"
+#include "limits.h"
 #include "multipart.h"
 #include "pages/folderpage.h"
 #include "pages/html.h"
@@ -60,6 +61,7 @@ ServerThread::ServerThread(qintptr socketDescriptor, QObject *parent)
     , request(new HTTP_Request)
     , socketDescriptor(socketDescriptor)
     , authMode(Configuration::getCurrentConfig()->getParam(ParamAuthMode, ReadDefault::AuthMode))
+    , headWaitMs(Limits::RequestWaitMs)
 {
     request->moveToThread(this);
     connect(this, &QThread::finished, this, qOverload<>(&ServerThread::end));
@@ -76,6 +78,15 @@ void ServerThread::abortConnection()
     QMutexLocker locker(&descriptorMutex);
     if (descriptorOpen)
         ::shutdown(int(socketDescriptor), SHUT_RDWR);
+}
+
+bool ServerThread::closeIfWaiting()
+{
+    HeadPhase waiting = HeadPhase::Waiting;
+    if (!headPhase.compare_exchange_strong(waiting, HeadPhase::Closed))
+        return false;
+    abortConnection();
+    return true;
 }
 
 void ServerThread::end()
@@ -97,7 +108,10 @@ void ServerThread::run()
     const QHostAddress peer = socket->peerAddress();
     if (!peer.isNull()) {
         Q_EMIT newConnection(addressText(peer));
-        if (request->start()) {
+        const bool complete = request->start(headWaitMs);
+        HeadPhase waiting = HeadPhase::Waiting;
+        const bool stillOpen = headPhase.compare_exchange_strong(waiting, HeadPhase::Over);
+        if (complete && stillOpen) {
             if (!accept()) {
                 refuse();
             } else {
@@ -123,8 +137,10 @@ void ServerThread::run()
                     answer(path);
                 }
             }
+            // Only an answer is worth the wait for the browser to hang up; a connection
+            // without a whole request in time gets none and is cut at once below.
+            request->close();
         }
-        request->close();
     }
 
     QMutexLocker locker(&descriptorMutex);

@@ -9,6 +9,8 @@
 #include <QString>
 #include <QThread>
 
+#include <atomic>
+
 class HTTP_Request;
 
 // Serves the one request of one connection, then ends.
@@ -23,6 +25,15 @@ public:
     // Ends the connection at once from another thread: the thread's blocked reads and
     // writes return, it sees the stop flag and finishes.
     void abortConnection();
+
+    // The time the connection has for its request head; set before the thread starts.
+    void setHeadWait(int ms) { headWaitMs = ms; }
+
+    // From another thread: ends the connection if it is still waiting for its request head,
+    // so that it is never served. False when its head has come (or its time ran out).
+    bool closeIfWaiting();
+    // closeIfWaiting() ended the connection.
+    bool closedWhileWaiting() const { return headPhase == HeadPhase::Closed; }
 
     HTTP_Request *request;
 
@@ -63,10 +74,17 @@ private:
 
     qintptr socketDescriptor;
     int authMode;
+    int headWaitMs;
 
     // This connection's answer; parallel connections of one browser each have their own.
     qint64 responseLength = 0;
     QByteArray responseType;
+
+    // Whether the connection still waits for its request head. The thread and
+    // closeIfWaiting() each try to move it on from Waiting; the one that does decides
+    // whether the request is served.
+    enum class HeadPhase { Waiting, Over, Closed };
+    std::atomic<HeadPhase> headPhase {HeadPhase::Waiting};
 
     // Guards the descriptor against being shut down after the thread closed it (the
     // number could already belong to another connection by then).

@@ -95,6 +95,7 @@ qint64 nextPiece(qint64 left, qint64 chunk)
 
 TarnwickSocket::TarnwickSocket(QObject *parent)
     : QTcpSocket(parent)
+    , bodyWaitMs(Limits::UploadSilenceMs)
 { }
 
 void TarnwickSocket::Start()
@@ -302,23 +303,44 @@ void TarnwickSocket::sendFile(QFile *file)
 
 qint64 TarnwickSocket::receive(char *data, qint64 maxSize)
 {
+    if (blockDue.isForever())
+        blockDue.setRemainingTime(bodyWaitMs);
+
     // What Qt read ahead while the request head was looked at comes first.
-    if (QIODevice::bytesAvailable() > 0)
-        return QIODevice::read(data, qMin(maxSize, QIODevice::bytesAvailable()));
+    if (QIODevice::bytesAvailable() > 0) {
+        const qint64 n = QIODevice::read(data, qMin(maxSize, QIODevice::bytesAvailable()));
+        keepPace(n);
+        return n;
+    }
 
     const int fd = static_cast<int>(socketDescriptor());
     for (;;) {
         if (isStopped())
             return 0;
         const ssize_t n = ::recv(fd, data, static_cast<size_t>(maxSize), MSG_DONTWAIT);
-        if (n >= 0)
+        if (n >= 0) {
+            keepPace(n);
             return n;
+        }
         if (errno == EINTR)
             continue;
         if (errno != EAGAIN && errno != EWOULDBLOCK)
             return -1;
-        if (!waitFor(fd, POLLIN, QDeadlineTimer(Limits::UploadSilenceMs)))
+        // Waits only for the block that is due: a body trickled a few bytes at a time ends
+        // here as one that fell silent would.
+        if (!waitFor(fd, POLLIN, blockDue))
             return 0;
+    }
+}
+
+void TarnwickSocket::keepPace(qint64 n)
+{
+    if (n <= 0)
+        return;
+    blockReceived += n;
+    if (blockReceived >= Limits::BlockSize) {
+        blockReceived = 0;
+        blockDue.setRemainingTime(bodyWaitMs);
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QDeadlineTimer>
 #include <QTcpSocket>
 
 #include <atomic>
@@ -69,7 +70,7 @@ public:
     enum class SaveResult {
         // The part's delimiter came, and the body up to its announced length.
         Stored,
-        // The browser went away, or sent nothing for Limits::UploadSilenceMs, first.
+        // The browser went away, or sent less than a block in Limits::UploadSilenceMs, first.
         Incomplete,
         // The announced body ended without the part's delimiter.
         NoDelimiter,
@@ -92,10 +93,14 @@ public:
     SaveResult saveFile(QFile *file, const QByteArray &received, qint64 length, QByteArrayView delimiter);
 
     // Up to maxSize bytes of a request body, counted: what Qt read ahead first, then
-    // straight from the socket, waiting at most Limits::UploadSilenceMs for them. Empty
-    // when the browser went away or kept silent, or when stopped. Unlike Qt's own reads,
-    // the end of the browser's data leaves the socket open for the answer.
+    // straight from the socket, at the body's pace (see setBodyWait). Empty when the
+    // browser went away or fell behind, or when stopped. Unlike Qt's own reads, the end of
+    // the browser's data leaves the socket open for the answer.
     QByteArray readBody(qint64 maxSize);
+
+    // The pace a body must keep, over all reads of it: Limits::BlockSize bytes within
+    // every ms milliseconds (Limits::UploadSilenceMs unless set).
+    void setBodyWait(int ms) { bodyWaitMs = ms; }
 
 Q_SIGNALS:
     // The totals reached the data limit; emitted once per reaching, from the socket that did.
@@ -112,7 +117,15 @@ private:
     // send refused the source at once with EINVAL or ENOSYS.
     qint64 pump(qint64 len, const std::function<qint64(qint64 done)> &send);
     // Up to maxSize received bytes, uncounted: what Qt holds first, then straight from the
-    // socket, waiting at most Limits::UploadSilenceMs for them. 0 or less when the browser
-    // went away or kept silent, or the stop flag was set.
+    // socket, waiting for them until the body's pace runs out. 0 or less when the browser
+    // went away or fell behind, or the stop flag was set.
     qint64 receive(char *data, qint64 maxSize);
+    // Counts n received body bytes (n > 0) towards the pace; each full block grants the
+    // body another bodyWaitMs.
+    void keepPace(qint64 n);
+
+    int bodyWaitMs;
+    // When the body's next block is due, and how much of it has come; set by the first read.
+    QDeadlineTimer blockDue {QDeadlineTimer::Forever};
+    qint64 blockReceived = 0;
 };

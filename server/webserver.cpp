@@ -2,21 +2,59 @@
 
 #include "config/configuration.h"
 #include "http_request.h"
+#include "limits.h"
+#include "protocol.h"
 #include "serverthread.h"
 #include "sessionmanager.h"
 #include "tarnwicksocket.h"
 
 #include <QHostAddress>
+#include <QTimer>
 
+#include <sys/resource.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
+
 constexpr uint ConnectionStackSize = 256 * 1024;
+
+// Answers a connection there is no room for, and closes it, without a thread and without
+// waiting: the answer fits the empty send buffer of a new connection, and should it not,
+// the connection is just closed.
+void answerBusy(qintptr descriptor)
+{
+    static const QByteArray busy = QByteArray(Http::Version) + Http::StatusUnavailable + Http::Crlf
+        + Http::ServerLine + Http::Crlf + Http::ConnectionClose + Http::Crlf + Http::Crlf;
+    const int fd = int(descriptor);
+    const ssize_t sent = ::send(fd, busy.constData(), size_t(busy.size()), MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (sent > 0)
+        TarnwickSocket::Sent += sent;
+    // Closing over unread bytes would reset the connection, and the reset could overtake
+    // the answer; so what the browser has sent so far is read off first.
+    char sink[Limits::MaxHeadSize];
+    const ssize_t received = ::recv(fd, sink, sizeof sink, MSG_DONTWAIT);
+    if (received > 0)
+        TarnwickSocket::Received += received;
+    ::close(fd);
 }
+
+} // namespace
 
 WebServer::WebServer(QObject *parent)
     : QTcpServer(parent)
+    , headWaitMs(Limits::RequestWaitMs)
 {
+    fitDescriptorLimit();
+    setMaxConnections(Limits::MaxConnections);
+    // Qt stops accepting for good after an error that is not momentary, such as running
+    // out of descriptors; the connections wait in the system's queue, so it tries again.
+    connect(this, &QTcpServer::acceptError, this, [this] {
+        QTimer::singleShot(Limits::AcceptRetryMs, this, [this] {
+            if (isListening())
+                resumeAccepting();
+        });
+    });
     Configuration *current = Configuration::getCurrentConfig();
     port = current->getParam(ParamPort, ReadDefault::Port);
     configurationChanged(current);
@@ -60,10 +98,48 @@ void WebServer::stop()
     for (ServerThread *thread : qAsConst(threads))
         thread->abortConnection();
     threads.clear();
+    closing = 0;
     locker.unlock();
 
     if (wasListening)
         Q_EMIT stopped();
+}
+
+void WebServer::setMaxConnections(int n)
+{
+    wantedConnections = qBound(1, n, Limits::MaxConnections);
+    applyConnectionLimit();
+}
+
+void WebServer::fitDescriptorLimit()
+{
+    constexpr int MaxThreads = Limits::MaxConnections + Limits::MaxClosingConnections;
+    rlimit files {};
+    if (::getrlimit(RLIMIT_NOFILE, &files) != 0) {
+        threadRoom = MaxThreads;
+        return;
+    }
+    const rlim_t wanted = rlim_t(MaxThreads) * Limits::DescriptorsPerConnection + Limits::DescriptorReserve;
+    if (files.rlim_cur != RLIM_INFINITY && files.rlim_cur < wanted) {
+        files.rlim_cur = files.rlim_max == RLIM_INFINITY ? wanted : qMin(wanted, files.rlim_max);
+        ::setrlimit(RLIMIT_NOFILE, &files);
+        ::getrlimit(RLIMIT_NOFILE, &files);
+    }
+    if (files.rlim_cur == RLIM_INFINITY || files.rlim_cur >= wanted) {
+        threadRoom = MaxThreads;
+        return;
+    }
+    const qint64 room
+        = (qint64(files.rlim_cur) - Limits::DescriptorReserve) / Limits::DescriptorsPerConnection;
+    threadRoom = int(qMax<qint64>(2, room));
+}
+
+void WebServer::applyConnectionLimit()
+{
+    // The threads of the connections closed to make room take their share of the room.
+    constexpr int MaxThreads = Limits::MaxConnections + Limits::MaxClosingConnections;
+    maxConnections = qBound(1, threadRoom * Limits::MaxConnections / MaxThreads, wantedConnections);
+    maxClosing = qMax(1, maxConnections * Limits::MaxClosingConnections / Limits::MaxConnections);
 }
 
 int WebServer::threadCount() const
@@ -95,11 +171,18 @@ void WebServer::incomingConnection(qintptr socketDescriptor)
         ::close(int(socketDescriptor));
         return;
     }
+    // The excess is answered at once rather than queued: a browser told "busy" can try
+    // again, one left waiting cannot tell a busy server from a dead one.
+    if (!makeRoom()) {
+        answerBusy(socketDescriptor);
+        return;
+    }
 
     auto *thread = new ServerThread(socketDescriptor, this);
     // A connection needs little stack; small stacks are reused by the C library instead
     // of being mapped and unmapped for every connection.
     thread->setStackSize(ConnectionStackSize);
+    thread->setHeadWait(headWaitMs);
     connect(thread, qOverload<ServerThread *>(&ServerThread::end), this, &WebServer::removeThread);
     connect(thread, &ServerThread::newConnection, this, &WebServer::newConnection);
     connect(thread, &ServerThread::error, this, &WebServer::error);
@@ -109,12 +192,43 @@ void WebServer::incomingConnection(qintptr socketDescriptor)
     threads.append(thread);
     locker.unlock();
     thread->start(QThread::InheritPriority);
+
+    // The system may refuse another thread (the user's task limit); the connection is then
+    // one too many after all.
+    if (!thread->isRunning() && !thread->isFinished()) {
+        locker.relock();
+        threads.removeOne(thread);
+        locker.unlock();
+        delete thread;
+        answerBusy(socketDescriptor);
+    }
+}
+
+bool WebServer::makeRoom()
+{
+    if (threads.size() - closing < maxConnections)
+        return true;
+    if (closing >= maxClosing)
+        return false;
+    // A browser sends its request as soon as it has connected, so a connection still
+    // waiting for its head is idle or slower than any browser. Closing the one that has
+    // waited longest keeps the server open to browsers however many such connections
+    // come, where a plain limit would turn them away while the idle ones sit out their
+    // deadline. A connection being answered is never closed.
+    for (ServerThread *thread : qAsConst(threads)) {
+        if (thread->closeIfWaiting()) {
+            ++closing;
+            return true;
+        }
+    }
+    return false;
 }
 
 void WebServer::removeThread(ServerThread *thread)
 {
     QMutexLocker locker(&mutex);
-    threads.removeOne(thread);
+    if (threads.removeOne(thread) && thread->closedWhileWaiting())
+        --closing;
     locker.unlock();
     thread->deleteLater();
 }

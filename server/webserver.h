@@ -25,10 +25,18 @@ public:
     // Connection threads that have not ended yet.
     int threadCount() const;
 
+    // The time a connection has for its request head, from now on; by default
+    // Limits::RequestWaitMs.
+    void setHeadWait(int ms) { headWaitMs = ms; }
+    // Connections served at once, from now on; at most (and by default)
+    // Limits::MaxConnections, and no more than the descriptor limit leaves room for.
+    void setMaxConnections(int n);
+
 public Q_SLOTS:
     void configurationChanged(Configuration *c);
 
 Q_SIGNALS:
+    // A connection was taken on for serving; one answered 503 is not announced.
     void newConnection(const QString &address);
     // For the owner; title and text are plain text (an uploaded file's name may hold
     // markup), to be shown as such.
@@ -45,8 +53,25 @@ private Q_SLOTS:
     void removeThread(ServerThread *thread);
 
 private:
+    // Whether a new connection may have a thread: below the limit, or once the connection
+    // that has waited longest for its request head was closed to make room.
+    bool makeRoom();
+    // Raises the process's descriptor limit as far as the connections need, and sets how
+    // many connection threads it has room for.
+    void fitDescriptorLimit();
+    void applyConnectionLimit();
+
+    // In the order the connections came.
     QList<ServerThread *> threads;
     mutable QMutex mutex;
     int state = 0;
     int port;
+    int headWaitMs;
+    // As asked for, and as applied: within the room the descriptor limit leaves.
+    int wantedConnections;
+    int threadRoom;
+    int maxConnections;
+    int maxClosing;
+    // Threads in the list whose connections were closed to make room.
+    int closing = 0;
 };

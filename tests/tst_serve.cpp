@@ -19,6 +19,7 @@ private Q_SLOTS:
     void portInUse();
     void servesAFolderUntilTerminated();
     void terminatedDuringDownloads();
+    void fewDescriptors();
     void receivesUploads();
 
 private:
@@ -163,6 +164,39 @@ void tst_Serve::terminatedDuringDownloads()
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(process.exitCode(), 0);
     QVERIFY(QFile::remove(big.fileName()));
+}
+
+void tst_Serve::fewDescriptors()
+{
+    // A descriptor limit that leaves room for some 40 connections, and many more idle ones.
+    const quint16 port = freePort();
+    QProcess process;
+    QByteArray output;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    connect(&process, &QProcess::readyRead, this, [&] { output += process.readAll(); });
+    process.start(QStringLiteral("/bin/sh"),
+                  {"-c", "ulimit -n 256 && exec \"$0\" \"$@\"", TARNWICK_SERVE, "--port",
+                   QString::number(port), "folder", shared.path()});
+    QTRY_VERIFY_WITH_TIMEOUT(
+        output.contains(
+            QStringLiteral("http://%1:").arg(listenAddresses(interfaceEntries()).last()).toUtf8()),
+        20000);
+
+    std::vector<std::unique_ptr<RawClient>> idle;
+    for (int i = 0; i < 150; ++i) {
+        idle.push_back(std::make_unique<RawClient>(RawClient::Wait::Blocking));
+        QVERIFY(idle.back()->connectTo(port));
+    }
+    // The connections closed to make room have ended.
+    QTest::qWait(500);
+    const RawResponse response = RawClient::exchange(port, "GET /hello.txt HTTP/1.1\r\nHost: x\r\n\r\n");
+    QCOMPARE(response.statusCode(), 202);
+    QCOMPARE(response.body, QByteArray("hello"));
+
+    idle.clear();
+    process.terminate();
+    QVERIFY(process.waitForFinished(10000));
+    QVERIFY2(process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0, output.constData());
 }
 
 void tst_Serve::receivesUploads()

@@ -247,6 +247,8 @@ private Q_SLOTS:
     void limitEndsSaveFile();
     void stopEndsSaveFile();
     void stopEndsAWaitingSaveFile();
+    void slowBodyEnds_data();
+    void slowBodyEnds();
     void answerAfterTheEndOfTheBody();
 
 private:
@@ -868,6 +870,59 @@ void tst_TarnwickSocket::stopEndsAWaitingSaveFile()
     QCOMPARE(socket.saveFile(&file, QByteArray(), 100, Delimiter), TarnwickSocket::SaveResult::Stopped);
     QVERIFY(timer.elapsed() < Limits::UploadSilenceMs / 2);
     stopper.join();
+}
+
+void tst_TarnwickSocket::slowBodyEnds_data()
+{
+    QTest::addColumn<int>("pieceSize");
+    QTest::addColumn<int>("pauseMs");
+    QTest::addColumn<int>("pieces");
+    QTest::addColumn<TarnwickSocket::SaveResult>("result");
+
+    // The body must bring a block within every wait of BodyWaitMs; never being silent for
+    // that long is not enough.
+    QTest::addRow("a block per tenth of the wait") << 1024 << 100 << 20 << TarnwickSocket::SaveResult::Stored;
+    QTest::addRow("a byte per twentieth of the wait")
+        << 1 << 50 << 80 << TarnwickSocket::SaveResult::Incomplete;
+    QTest::addRow("half a block per wait") << 50 << 100 << 40 << TarnwickSocket::SaveResult::Incomplete;
+}
+
+void tst_TarnwickSocket::slowBodyEnds()
+{
+    QFETCH(int, pieceSize);
+    QFETCH(int, pauseMs);
+    QFETCH(int, pieces);
+    QFETCH(TarnwickSocket::SaveResult, result);
+    constexpr int BodyWaitMs = 1000;
+
+    Browser browser;
+    QVERIFY(browser.isConnected());
+    TarnwickSocket socket;
+    QVERIFY(socket.setSocketDescriptor(browser.serverFd()));
+    socket.setBodyWait(BodyWaitMs);
+    const QByteArray content = randomBytes(qint64(pieceSize) * pieces);
+    const QByteArray body = content + Delimiter + "--\r\n";
+    std::atomic<bool> done {false};
+    std::thread sender([&] {
+        for (int i = 0; i < pieces && !done; ++i) {
+            browser.send(content.mid(qsizetype(i) * pieceSize, pieceSize));
+            QThread::msleep(pauseMs);
+        }
+        browser.send(body.mid(content.size()));
+    });
+
+    QFile file(dir.filePath(QStringLiteral("slow.bin")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QElapsedTimer timer;
+    timer.start();
+    const TarnwickSocket::SaveResult got = socket.saveFile(&file, QByteArray(), body.size(), Delimiter);
+    const qint64 elapsed = timer.elapsed();
+    done = true;
+    sender.join();
+    QCOMPARE(got, result);
+    // A body that falls behind is let go while it is still being sent.
+    if (result == TarnwickSocket::SaveResult::Incomplete)
+        QVERIFY2(elapsed < qint64(pauseMs) * pieces / 2, QByteArray::number(elapsed).constData());
 }
 
 void tst_TarnwickSocket::answerAfterTheEndOfTheBody()

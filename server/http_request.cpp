@@ -25,6 +25,33 @@ bool waitForMore(TarnwickSocket *socket, const QDeadlineTimer &deadline)
     return socket->waitForReadyRead(int(deadline.remainingTime()));
 }
 
+// Follows the lines of a head as its bytes arrive, to tell when parsing it again can give
+// a new verdict: its empty line has come, or it has outgrown a bound. Parsing only then
+// keeps a head trickled a byte at a time as cheap as one sent at once.
+class HeadWatch
+{
+public:
+    // Looks at the bytes of head from 'from' on; true when the head is due for parsing.
+    bool arrived(const QByteArray &head, qsizetype from)
+    {
+        bool ended = false;
+        for (qsizetype feed = head.indexOf('\n', from); feed >= 0; feed = head.indexOf('\n', feed + 1)) {
+            const qsizetype length = feed - lineStart;
+            const bool empty = length == 0 || (length == 1 && head.at(lineStart) == '\r');
+            // Line ends ahead of the request line are skipped, not taken for the head's end.
+            if (empty && sawLine)
+                ended = true;
+            sawLine = sawLine || !empty;
+            lineStart = feed + 1;
+        }
+        return ended || head.size() - lineStart > Limits::MaxHeadLine || head.size() >= Limits::MaxHeadSize;
+    }
+
+private:
+    qsizetype lineStart = 0;
+    bool sawLine = false;
+};
+
 } // namespace
 
 HTTP_Request::HTTP_Request()
@@ -44,23 +71,27 @@ bool HTTP_Request::start(int waitMs)
     if (!socket->isValid())
         return false;
 
-    // The whole head, up to its empty line, however it is split into segments; the body
-    // stays in the socket until it is wanted.
+    // The whole head, up to its empty line, however it is split into segments. The first
+    // bytes are parsed at once, since they may already show they are no request.
     const QDeadlineTimer deadline(waitMs);
+    QByteArray received;
+    HeadWatch watch;
     RequestParser::ParseResult parsed;
     for (;;) {
         if (socket->bytesAvailable() == 0 && !waitForMore(socket, deadline))
             return false;
-        parsed = RequestParser::parseHead(socket->peek(Limits::MaxHeadSize + 1));
+        const qsizetype before = received.size();
+        received += socket->read(Limits::MaxHeadSize + 1 - before);
+        if (TarnwickSocket::isStopped())
+            return false;
+        if (!watch.arrived(received, before) && before > 0)
+            continue;
+        parsed = RequestParser::parseHead(received);
         if (parsed.status == RequestParser::Status::Complete)
             break;
-        if (parsed.status != RequestParser::Status::Incomplete || TarnwickSocket::isStopped())
-            return false;
-        if (!waitForMore(socket, deadline))
+        if (parsed.status != RequestParser::Status::Incomplete)
             return false;
     }
-    if (socket->read(parsed.headSize).size() != parsed.headSize)
-        return false;
 
     const RequestParser::RequestHead &head = parsed.head;
     session->method = head.method;
@@ -72,11 +103,13 @@ bool HTTP_Request::start(int waitMs)
     credentials = head.credentials;
     hasCredentials = head.hasCredentials;
     expectsContinue = head.expectContinue;
+    // What came of the body with the head; the rest is still in the socket.
+    bodyAhead = received.mid(parsed.headSize, session->contentLength);
 
     if (head.method == RequestParser::Post && head.contentType.startsWith(FormType)
         && head.contentLength <= Limits::MaxFormBody) {
         sendContinue();
-        QByteArray body;
+        QByteArray body = bodyAhead;
         while (body.size() < head.contentLength) {
             if (socket->bytesAvailable() == 0 && !waitForMore(socket, deadline))
                 return false;
@@ -109,7 +142,7 @@ Multipart::PartHeadResult HTTP_Request::readPartHead(const QByteArray &boundary)
     // Read by hand rather than through Qt, which would close the socket at the end of the
     // browser's data and so lose the answer to a body cut short.
     const qint64 window = qMin<qint64>(session->contentLength, Limits::MaxPartHead + 1);
-    QByteArray received;
+    QByteArray received = bodyAhead;
     Multipart::PartHeadResult part;
     for (;;) {
         part = Multipart::parsePartHead(received, boundary);

@@ -25,7 +25,7 @@ public:
     // Reads one request head, and a login form's body, within waitMs however slowly they
     // come. False when there is no usable request: nothing complete arrived in time, the
     // head is malformed or too large, or the method is neither GET nor POST. A body other
-    // than a login form stays unread in the socket.
+    // than a login form stays unread, but for what came with the head (bodyAhead).
     bool start(int waitMs = Limits::RequestWaitMs);
 
     // Tells a client that waits before sending its body to go on; once per request, and
@@ -56,6 +56,8 @@ public:
     bool sentPassword = false;
     // The first bytes of an upload's file, read with its part header.
     QByteArray bodyStart;
+    // The first bytes of a body, read with the head.
+    QByteArray bodyAhead;
 
     static SessionManager sessionManager;
 

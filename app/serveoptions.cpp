@@ -158,7 +158,7 @@ QString ServeOptions::usage()
         "  --check-reachability    ask an outside service whether the port can be reached\n"
         "                          from the internet and print the public address\n"
         "  --data-dir DIR          where the page and image files live\n"
-        "  --help                  show this text\n"
+        "  -h, --help              show this text\n"
         "  --version               show the version\n"
         "\n"
         "Exit status: 0 after SIGINT or SIGTERM or the data limit, 2 for bad usage,\n"

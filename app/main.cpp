@@ -18,9 +18,6 @@ int main(int argc, char *argv[])
         qWarning("Cannot connect to the D-Bus session bus.");
         return 1;
     }
-    // A second copy still runs when the name is taken; it only lacks the name.
-    bus.registerService(QLatin1String(BusName));
-
     Q_INIT_RESOURCE(icons);
     Q_INIT_RESOURCE(translations);
 
@@ -36,5 +33,9 @@ int main(int argc, char *argv[])
         qWarning("%s", qPrintable(bus.lastError().message()));
         ::exit(3);
     }
+    // Claimed once the window is published: the bus hands a call that started the
+    // program over as soon as the name is owned, and it must find the window there. A
+    // second copy still runs when the name is taken; it only lacks the name.
+    bus.registerService(QLatin1String(BusName));
     return app.exec();
 }

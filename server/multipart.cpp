@@ -260,6 +260,9 @@ std::optional<QString> storedName(const QString &name)
 
 Scan scan(QByteArrayView data, QByteArrayView delimiter)
 {
+    // The C library's search takes no null pointer, which an empty view may hold.
+    if (data.isEmpty())
+        return {0, false};
     // The C library's search is about twice as fast as QByteArrayMatcher here, and every
     // byte of an upload passes through it.
     const void *at = ::memmem(data.data(), size_t(data.size()), delimiter.data(), size_t(delimiter.size()));

@@ -52,6 +52,8 @@ public:
     static bool RootMode;
 
 Q_SIGNALS:
+    // Emitted by apply() before it takes the values. next belongs to apply()'s caller and
+    // may be gone once the call returns: a listener reads it, never keeps it.
     void configurationChanged(Configuration *next);
 
 private:

@@ -24,16 +24,12 @@ namespace {
 constexpr QSize PageListGrid(70, 90);
 constexpr int PageListMinWidth = 70;
 
-// Listeners of configurationChanged may keep the pointer they were handed, so a working
-// copy that was applied once is never freed; one that never left the dialog is.
-bool workingCopyApplied = false;
-
+// Configuration::apply() copies the values, and no listener of configurationChanged keeps
+// the pointer it is handed, so the old working copy can go, applied or not.
 void replaceWorkingCopy()
 {
-    if (!workingCopyApplied)
-        delete ConfigPage::conf;
+    delete ConfigPage::conf;
     ConfigPage::conf = new Configuration("config.dat");
-    workingCopyApplied = false;
 }
 
 struct PageItem
@@ -143,7 +139,6 @@ void ConfigDialog::configChanged()
 void ConfigDialog::apply()
 {
     if (Configuration::getCurrentConfig()->apply(ConfigPage::conf)) {
-        workingCopyApplied = true;
         applyButton->hide();
         return;
     }

@@ -125,7 +125,7 @@ void tst_Serve::servesAFolderUntilTerminated()
     QVERIFY(process.waitForFinished(10000));
     output += process.readAll();
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(process.exitCode(), 0);
+    QVERIFY2(process.exitCode() == 0, output.constData());
     QVERIFY2(QRegularExpression(QStringLiteral("Sent [1-9][0-9]* bytes, received [1-9][0-9]* bytes"))
                  .match(QString::fromUtf8(output))
                  .hasMatch(),
@@ -161,8 +161,9 @@ void tst_Serve::terminatedDuringDownloads()
 
     process.terminate();
     QVERIFY(process.waitForFinished(10000));
+    output += process.readAll();
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(process.exitCode(), 0);
+    QVERIFY2(process.exitCode() == 0, output.constData());
     QVERIFY(QFile::remove(big.fileName()));
 }
 
@@ -239,7 +240,8 @@ void tst_Serve::receivesUploads()
 
     process.terminate();
     QVERIFY(process.waitForFinished(10000));
-    QCOMPARE(process.exitCode(), 0);
+    output += process.readAll();
+    QVERIFY2(process.exitCode() == 0, output.constData());
 }
 
 QTEST_GUILESS_MAIN(tst_Serve)

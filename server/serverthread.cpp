@@ -12,6 +12,7 @@
 #include "protocol.h"
 #include "requestparser.h"
 #include "tarnwicksocket.h"
+#include "threadsanitizer.h"
 #include "uploadfile.h"
 
 #include <QDir>
@@ -64,11 +65,16 @@ ServerThread::ServerThread(qintptr socketDescriptor, QObject *parent)
     , headWaitMs(Limits::RequestWaitMs)
 {
     request->moveToThread(this);
-    connect(this, &QThread::finished, this, qOverload<>(&ServerThread::end));
+    // On the connection's thread, the last of our code there.
+    connect(this, &QThread::finished, this, qOverload<>(&ServerThread::end), Qt::DirectConnection);
 }
 
 ServerThread::~ServerThread()
 {
+    // The owner deletes the thread once end() has told it the thread is done; wait()
+    // lets the thread also leave Qt's own finishing code.
+    wait();
+    ThreadSanitizer::happensAfter(this);
     disconnect();
     delete request;
 }
@@ -92,6 +98,9 @@ bool ServerThread::closeIfWaiting()
 void ServerThread::end()
 {
     Q_EMIT end(this);
+    // Qt hands the signal over to the owner's thread, and the owner waits for this thread
+    // before deleting it; the sanitizer sees neither, so the ordering is stated here.
+    ThreadSanitizer::happensBefore(this);
 }
 
 void ServerThread::run()

@@ -56,6 +56,7 @@ protected:
     void run() override;
 
 private Q_SLOTS:
+    // Runs on the connection's thread as it finishes; emits end(this).
     void end();
 
 private:

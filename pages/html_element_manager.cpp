@@ -1,5 +1,7 @@
 #include "html_element_manager.h"
 
+#include "server/threadsanitizer.h"
+
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
@@ -156,6 +158,8 @@ void HTML_Element_Manager::stop()
         work.wakeAll();
     }
     wait();
+    // Qt's wait() for the worker is out of the race detector's sight.
+    ThreadSanitizer::happensAfter(this);
 }
 
 void HTML_Element_Manager::run()
@@ -168,7 +172,9 @@ void HTML_Element_Manager::run()
     QMutexLocker lock(&mutex);
     while (!stopping) {
         if (pending.isEmpty()) {
+            ThreadSanitizer::mutexUnlockedInside(&mutex);
             work.wait(&mutex);
+            ThreadSanitizer::mutexLockedInside(&mutex);
             continue;
         }
         std::shared_ptr<HTML_Element> element = pending.takeLast();
@@ -177,6 +183,8 @@ void HTML_Element_Manager::run()
         element.reset();
         lock.relock();
     }
+    lock.unlock();
+    ThreadSanitizer::happensBefore(this);
 }
 
 QString HTML_Element_Manager::folderLocked()

@@ -6,10 +6,17 @@
 #   ./dev.sh fuzz [SECONDS]  install clang, build the fuzz targets, run each for SECONDS (30)
 #   ./dev.sh package  build the Debian package, install it, try the installed programs,
 #                     remove it again (root or sudo)
+#   ./dev.sh asan   install, build with AddressSanitizer and UndefinedBehaviorSanitizer
+#                   into build-asan/, run the whole test suite
+#   ./dev.sh tsan   install, build the threaded tests with ThreadSanitizer into
+#                   build-tsan/, run them
 set -euo pipefail
 cd "$(dirname "$0")"
 
 BUILD_DIR=${BUILD_DIR:-build}
+ASAN_BUILD_DIR=${ASAN_BUILD_DIR:-build-asan}
+TSAN_BUILD_DIR=${TSAN_BUILD_DIR:-build-tsan}
+# g++ brings the sanitizers' run-time libraries along (libasan, libubsan, libtsan).
 PACKAGES=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
@@ -161,6 +168,17 @@ http_get() {
     exec 3<&-
 }
 
+# sanitized DIR SANITIZERS [TARGET...]: a build of our code with the sanitizers in DIR.
+# Qt stays uninstrumented; see TARNWICK_SANITIZE in CMakeLists.txt for what that means.
+sanitized() {
+    local dir=$1 sanitizers=$2
+    shift 2
+    cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DTARNWICK_SANITIZE=$sanitizers"
+    local targets=()
+    for target in "$@"; do targets+=(--target "$target"); done
+    cmake --build "$dir" --parallel "${targets[@]}"
+}
+
 case "${1:-}" in
 run)
     deps
@@ -191,8 +209,22 @@ package)
     build
     package
     ;;
+asan)
+    deps
+    sanitized "$ASAN_BUILD_DIR" "address;undefined"
+    cd "$ASAN_BUILD_DIR"
+    ctest --output-on-failure --parallel 2
+    ;;
+tsan)
+    deps
+    # Only the tests that run our code on several threads; the rest would add build time
+    # and find nothing a single thread cannot show.
+    sanitized "$TSAN_BUILD_DIR" thread tarnwick_thread_tests
+    cd "$TSAN_BUILD_DIR"
+    ctest --output-on-failure --parallel 2 -L threads
+    ;;
 *)
-    echo "usage: $0 run|test|build|package|fuzz [SECONDS]" >&2
+    echo "usage: $0 run|test|build|package|asan|tsan|fuzz [SECONDS]" >&2
     exit 2
     ;;
 esac

@@ -105,6 +105,18 @@ private:
     // Counts n bytes (n > 0) into total and runs the limit check.
     void count(std::atomic<qint64> &total, qint64 n);
     void checkLimit();
+    struct Piece
+    {
+        qint64 size = 0;
+        // What was promised out of the room below the data limit.
+        qint64 promise = 0;
+    };
+    // The next piece of a transfer: up to min(left, chunk) bytes, or under a data limit no
+    // more than up to the end of the block that reaches it, whatever the pieces of other
+    // threads still carry. Size 0 ends the transfer: the stop flag is set, the limit was
+    // found reached (the flag is then set here), or no room came free within
+    // Limits::SendWaitMs. The promise must be given back once the piece's bytes are counted.
+    Piece nextPiece(qint64 left, qint64 chunk);
     // Sends Qt's write buffer out; false when the browser cannot take it.
     bool flushPending();
     // Calls send(bytes done so far) until len bytes went out, counting them and waiting while

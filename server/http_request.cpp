@@ -61,6 +61,7 @@ bool HTTP_Request::start()
     }
     if (socket->read(parsed.headSize).size() != parsed.headSize)
         return false;
+    headRead = true;
 
     const RequestParser::RequestHead &head = parsed.head;
     session->method = head.method;
@@ -72,6 +73,7 @@ bool HTTP_Request::start()
     credentials = head.credentials;
     hasCredentials = head.hasCredentials;
     expectsContinue = head.expectContinue;
+    unreadBody = head.contentLength;
 
     if (head.method == RequestParser::Post && head.contentType.startsWith(FormType)
         && head.contentLength <= Limits::MaxFormBody) {
@@ -88,6 +90,7 @@ bool HTTP_Request::start()
         session->password = RequestParser::formField(body, Http::PasswordField);
         sentPassword = !session->password.isEmpty();
         session->contentLength = 0;
+        unreadBody = 0;
     }
 
     sessionManager.updateSession(session);
@@ -128,12 +131,24 @@ Multipart::PartHeadResult HTTP_Request::readPartHead(const QByteArray &boundary)
     if (part.status == Multipart::Status::Complete) {
         bodyStart = received.mid(part.size);
         session->contentLength -= received.size();
+        unreadBody -= received.size();
     }
     return part;
 }
 
 void HTTP_Request::close()
 {
+    // A stop shuts the reading side, and from then on the system no longer opens the
+    // window of a browser that may still be sending its request: closed in order, the
+    // browser would wait for room until it gives up. A reset tells it at once; nothing
+    // is written after a stop anyway.
+    if (TarnwickSocket::isStopped() && (!headRead || unreadBody > 0) && socket->socketDescriptor() >= 0) {
+        const linger reset {1, 0};
+        ::setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+        socket->abort();
+        return;
+    }
+
     const QDeadlineTimer deadline(Limits::DisconnectWaitMs);
     while (socket->bytesToWrite() > 0 && !deadline.hasExpired()) {
         if (!socket->waitForBytesWritten(int(deadline.remainingTime())))

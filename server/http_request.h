@@ -39,7 +39,8 @@ public:
 
     // Lets the answer reach the browser, then hangs up: flushes what is written, shuts
     // down the sending side, drains what the browser still sends (so the close does
-    // not reset the connection) and waits at most Limits::DisconnectWaitMs.
+    // not reset the connection) and waits at most Limits::DisconnectWaitMs. Once the
+    // server has stopped, a browser still sending its body gets a reset instead.
     void close();
 
     // The connection's own record: the request's data, and after start() the browser's
@@ -54,10 +55,14 @@ public:
     bool sentPassword = false;
     // The first bytes of an upload's file, read with its part header.
     QByteArray bodyStart;
+    // Bytes of the announced body not read yet; the reader of the rest sets it to 0.
+    qint64 unreadBody = 0;
 
     static SessionManager sessionManager;
 
 private:
     bool merged = false;
+    // The request head was read whole.
+    bool headRead = false;
     bool expectsContinue = false;
 };

@@ -149,11 +149,10 @@ void HTTP_Request::close()
         return;
     }
 
+    // A browser may end its sending side once its request is out; Qt's own wait for the
+    // writes would read that end and close the socket with the answer still unsent.
     const QDeadlineTimer deadline(Limits::DisconnectWaitMs);
-    while (socket->bytesToWrite() > 0 && !deadline.hasExpired()) {
-        if (!socket->waitForBytesWritten(int(deadline.remainingTime())))
-            break;
-    }
+    socket->flushPending(int(deadline.remainingTime()));
 
     // A browser still sending a body would take a plain close as a reset and lose the
     // answer; after our FIN it reads the answer, and we read what it still sends.

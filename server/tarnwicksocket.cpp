@@ -254,15 +254,17 @@ void TarnwickSocket::checkLimit()
         Q_EMIT dataLimit();
 }
 
-bool TarnwickSocket::flushPending()
+bool TarnwickSocket::flushPending(int timeoutMs)
 {
-    const int fd = static_cast<int>(socketDescriptor());
-    const QDeadlineTimer deadline(Limits::SendWaitMs);
+    const QDeadlineTimer deadline(timeoutMs);
     while (bytesToWrite() > 0) {
+        // A write error makes Qt drop the connection.
+        const int fd = static_cast<int>(socketDescriptor());
+        if (fd < 0)
+            return false;
         if (!flush() && !waitFor(fd, POLLOUT, deadline))
             return false;
     }
-    // A write error makes Qt drop the connection.
     return socketDescriptor() >= 0;
 }
 
@@ -295,7 +297,7 @@ qint64 TarnwickSocket::pump(qint64 len, const std::function<qint64(qint64 done)>
 
 void TarnwickSocket::sendFile(QFile *file)
 {
-    if (isStopped() || !flushPending()) {
+    if (isStopped() || !flushPending(Limits::SendWaitMs)) {
         file->close();
         return;
     }

@@ -3,6 +3,8 @@
 #   ./dev.sh run    install what the build needs, build, start the window program
 #   ./dev.sh test   install what the build needs, build, run the whole test suite
 #   ./dev.sh build  build only (no package install)
+#   ./dev.sh faults install what the build needs, build tarnwick-serve, run the quick
+#                   load and fault tests (bench/load_faults.py --quick)
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -50,8 +52,14 @@ test)
 build)
     build
     ;;
+faults)
+    deps
+    command -v python3 >/dev/null || as_root apt-get install -y --no-install-recommends python3
+    build tarnwick-serve
+    python3 bench/load_faults.py --quick --serve "$BUILD_DIR/bin/tarnwick-serve"
+    ;;
 *)
-    echo "usage: $0 run|test|build" >&2
+    echo "usage: $0 run|test|build|faults" >&2
     exit 2
     ;;
 esac

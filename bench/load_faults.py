@@ -1826,8 +1826,10 @@ def summary(run, seconds):
     survived = sum(1 for _, ok in run.faults if ok)
     names = "; ".join(name + ("" if ok else " (FAILED)") for name, ok in run.faults)
     rows.append(("Faults survived", f"{survived}/{len(run.faults)}: {names}" if run.faults else "not run"))
-    rows.append(("Bad inputs tried", f"{run.bad_inputs}, server up after all, nothing outside the shared folder served"
-                 if run.bad_inputs else "not run"))
+    rows.append(("Bad inputs tried", f"{run.bad_inputs}, each sent twice" + (
+        "" if any(f.startswith("badinput") for f in R.failures)
+        else ": servers up after all, nothing outside the shared folder served, the same answer both times")
+        if run.bad_inputs else "not run"))
     lost = run.partial > 0 or any(f.startswith(("uploads", "killed", "term", "fulldisk", "removed")) for f in R.failures)
     rows.append(("Nothing lost", ("no: " if lost else "yes: ") + f"{run.stored} uploads stored byte for byte, "
                  f"{run.refused} refused or cut with nothing kept, {run.partial} partial or temporary files"))

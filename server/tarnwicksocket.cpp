@@ -81,6 +81,9 @@ bool waitFor(int fd, short events, const QDeadlineTimer &deadline)
 // sized by them could together carry far past the limit.
 std::atomic<qint64> promised {0};
 
+// How often a transfer that waits for room below the data limit looks again.
+constexpr int RoomCheckMs = 1;
+
 // Gives a piece's promise back once its bytes are counted, or it ended early.
 class Promise
 {
@@ -239,7 +242,7 @@ TarnwickSocket::Piece TarnwickSocket::nextPiece(qint64 left, qint64 chunk)
         // what they did not move given back.
         if (deadline.hasExpired())
             return {};
-        QThread::msleep(1);
+        QThread::msleep(RoomCheckMs);
     }
 }
 

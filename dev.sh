@@ -10,6 +10,8 @@
 #                   into build-asan/, run the whole test suite
 #   ./dev.sh tsan   install, build the threaded tests with ThreadSanitizer into
 #                   build-tsan/, run them
+#   ./dev.sh faults install what the build needs, build tarnwick-serve, run the quick
+#                   load and fault tests (bench/load_faults.py --quick)
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -223,8 +225,14 @@ tsan)
     cd "$TSAN_BUILD_DIR"
     ctest --output-on-failure --parallel 2 -L threads
     ;;
+faults)
+    deps
+    command -v python3 >/dev/null || as_root apt-get install -y --no-install-recommends python3
+    build tarnwick-serve
+    python3 bench/load_faults.py --quick --serve "$BUILD_DIR/bin/tarnwick-serve"
+    ;;
 *)
-    echo "usage: $0 run|test|build|package|asan|tsan|fuzz [SECONDS]" >&2
+    echo "usage: $0 run|test|build|faults|package|asan|tsan|fuzz [SECONDS]" >&2
     exit 2
     ;;
 esac

@@ -149,26 +149,31 @@ int ServeCommand::run()
     std::signal(SIGTERM, onSignal);
     std::signal(SIGPIPE, SIG_IGN);
 
-    WebServer server;
-    connect(&server, &WebServer::newConnection, this,
-            [this](const QString &address) { say(QStringLiteral("Connection from %1").arg(address)); });
-    connect(&server, &WebServer::error, this, [this](const QString &title, const QString &text) {
-        err << title << ": " << QString(text).replace(QLatin1Char('\n'), QLatin1Char(' ')) << Qt::endl;
-    });
-    connect(&server, &WebServer::dataLimit, this, [this, &server] {
+    int status = 0;
+    {
+        WebServer server;
+        connect(&server, &WebServer::newConnection, this,
+                [this](const QString &address) { say(QStringLiteral("Connection from %1").arg(address)); });
+        connect(&server, &WebServer::error, this, [this](const QString &title, const QString &text) {
+            err << title << ": " << QString(text).replace(QLatin1Char('\n'), QLatin1Char(' ')) << Qt::endl;
+        });
+        connect(&server, &WebServer::dataLimit, this, [this, &server] {
+            server.stop();
+            say(QStringLiteral("Data limit reached; the server has stopped."));
+            QCoreApplication::exit(0);
+        });
+
+        if (!server.start())
+            return ExitCannotListen;
+        printAddresses(server.serverPort());
+        if (options.checkReachability)
+            checkReachability(server.serverPort());
+
+        status = QCoreApplication::exec();
         server.stop();
-        say(QStringLiteral("Data limit reached; the server has stopped."));
-        QCoreApplication::exit(0);
-    });
-
-    if (!server.start())
-        return ExitCannotListen;
-    printAddresses(server.serverPort());
-    if (options.checkReachability)
-        checkReachability(server.serverPort());
-
-    const int status = QCoreApplication::exec();
-    server.stop();
+        // Leaving this block waits for every connection thread, so the totals below
+        // hold the last block each of them moved.
+    }
     printTotals();
     return status;
 }

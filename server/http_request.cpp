@@ -92,6 +92,7 @@ bool HTTP_Request::start(int waitMs)
         if (parsed.status != RequestParser::Status::Incomplete)
             return false;
     }
+    headRead = true;
 
     const RequestParser::RequestHead &head = parsed.head;
     session->method = head.method;
@@ -105,6 +106,7 @@ bool HTTP_Request::start(int waitMs)
     expectsContinue = head.expectContinue;
     // What came of the body with the head; the rest is still in the socket.
     bodyAhead = received.mid(parsed.headSize, session->contentLength);
+    unreadBody = head.contentLength - bodyAhead.size();
 
     if (head.method == RequestParser::Post && head.contentType.startsWith(FormType)
         && head.contentLength <= Limits::MaxFormBody) {
@@ -121,6 +123,7 @@ bool HTTP_Request::start(int waitMs)
         session->password = RequestParser::formField(body, Http::PasswordField);
         sentPassword = !session->password.isEmpty();
         session->contentLength = 0;
+        unreadBody = 0;
     }
 
     sessionManager.updateSession(session);
@@ -143,6 +146,7 @@ Multipart::PartHeadResult HTTP_Request::readPartHead(const QByteArray &boundary)
     // browser's data and so lose the answer to a body cut short.
     const qint64 window = qMin<qint64>(session->contentLength, Limits::MaxPartHead + 1);
     QByteArray received = bodyAhead;
+    const qsizetype ahead = bodyAhead.size();
     Multipart::PartHeadResult part;
     for (;;) {
         part = Multipart::parsePartHead(received, boundary);
@@ -161,17 +165,28 @@ Multipart::PartHeadResult HTTP_Request::readPartHead(const QByteArray &boundary)
     if (part.status == Multipart::Status::Complete) {
         bodyStart = received.mid(part.size);
         session->contentLength -= received.size();
+        unreadBody -= received.size() - ahead;
     }
     return part;
 }
 
 void HTTP_Request::close()
 {
-    const QDeadlineTimer deadline(Limits::DisconnectWaitMs);
-    while (socket->bytesToWrite() > 0 && !deadline.hasExpired()) {
-        if (!socket->waitForBytesWritten(int(deadline.remainingTime())))
-            break;
+    // A stop shuts the reading side, and from then on the system no longer opens the
+    // window of a browser that may still be sending its request: closed in order, the
+    // browser would wait for room until it gives up. A reset tells it at once; nothing
+    // is written after a stop anyway.
+    if (TarnwickSocket::isStopped() && (!headRead || unreadBody > 0) && socket->socketDescriptor() >= 0) {
+        const linger reset {1, 0};
+        ::setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+        socket->abort();
+        return;
     }
+
+    // A browser may end its sending side once its request is out; Qt's own wait for the
+    // writes would read that end and close the socket with the answer still unsent.
+    const QDeadlineTimer deadline(Limits::DisconnectWaitMs);
+    socket->flushPending(int(deadline.remainingTime()));
 
     // A browser still sending a body would take a plain close as a reset and lose the
     // answer; after our FIN it reads the answer, and we read what it still sends.

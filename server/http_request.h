@@ -41,7 +41,8 @@ public:
 
     // Lets the answer reach the browser, then hangs up: flushes what is written, shuts
     // down the sending side, drains what the browser still sends (so the close does
-    // not reset the connection) and waits at most Limits::DisconnectWaitMs.
+    // not reset the connection) and waits at most Limits::DisconnectWaitMs. Once the
+    // server has stopped, a browser still sending its body gets a reset instead.
     void close();
 
     // The connection's own record: the request's data, and after start() the browser's
@@ -58,10 +59,14 @@ public:
     QByteArray bodyStart;
     // The first bytes of a body, read with the head.
     QByteArray bodyAhead;
+    // Bytes of the announced body not read yet; the reader of the rest sets it to 0.
+    qint64 unreadBody = 0;
 
     static SessionManager sessionManager;
 
 private:
     bool merged = false;
+    // The request head was read whole.
+    bool headRead = false;
     bool expectsContinue = false;
 };

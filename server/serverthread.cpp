@@ -369,6 +369,7 @@ void ServerThread::saveFile()
         upload.file(), request->bodyStart, session->contentLength, Multipart::delimiter(boundary));
     switch (saved) {
     case TarnwickSocket::SaveResult::Stored:
+        request->unreadBody = 0;
         break;
     case TarnwickSocket::SaveResult::WriteFailed:
         // How much of the file had been stored, and the room left where it went.

@@ -6,6 +6,7 @@
 
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QThread>
 
 #include <cerrno>
 #include <csignal>
@@ -75,21 +76,28 @@ bool waitFor(int fd, short events, const QDeadlineTimer &deadline)
     }
 }
 
-// How many of the left bytes move before the totals are looked at again: a chunk, or under
-// a data limit no more than up to the end of the block that reaches it. Once past the limit
-// that is one block (a Start() after the limit lets one block through, which stops the
-// server again).
-qint64 nextPiece(qint64 left, qint64 chunk)
+// Under a data limit: the bytes promised to pieces under way in all threads that the totals
+// do not show yet. The totals alone lag behind what the other threads are moving, and pieces
+// sized by them could together carry far past the limit.
+std::atomic<qint64> promised {0};
+
+// How often a transfer that waits for room below the data limit looks again.
+constexpr int RoomCheckMs = 1;
+
+// Gives a piece's promise back once its bytes are counted, or it ended early.
+class Promise
 {
-    qint64 piece = qMin(left, chunk);
-    const qint64 limit = TarnwickSocket::Limit;
-    if (limit > 0) {
-        const qint64 toLimit = qMax<qint64>(limit - (TarnwickSocket::Sent + TarnwickSocket::Received), 1);
-        const qint64 blocks = (toLimit + Limits::BlockSize - 1) / Limits::BlockSize;
-        piece = qMin(piece, blocks * Limits::BlockSize);
-    }
-    return piece;
-}
+public:
+    explicit Promise(qint64 bytes)
+        : m_bytes(bytes)
+    { }
+    ~Promise() { promised -= m_bytes; }
+    Promise(const Promise &) = delete;
+    Promise &operator=(const Promise &) = delete;
+
+private:
+    qint64 m_bytes;
+};
 
 } // namespace
 
@@ -204,6 +212,41 @@ void TarnwickSocket::count(std::atomic<qint64> &total, qint64 n)
     checkLimit();
 }
 
+TarnwickSocket::Piece TarnwickSocket::nextPiece(qint64 left, qint64 chunk)
+{
+    const qint64 wanted = qMin(left, chunk);
+    const QDeadlineTimer deadline(Limits::SendWaitMs);
+    for (;;) {
+        if (isStopped())
+            return {};
+        const qint64 limit = Limit;
+        if (limit < 1)
+            return {wanted, 0};
+        qint64 before = promised;
+        const qint64 room = limit - (Sent + Received) - before;
+        if (room > 0) {
+            // All of it while there is room, else up to the end of the block that reaches
+            // the limit; once that is promised, the room is gone for everyone.
+            const qint64 blocks = (room + Limits::BlockSize - 1) / Limits::BlockSize;
+            const qint64 piece = qMin(wanted, blocks * Limits::BlockSize);
+            if (promised.compare_exchange_weak(before, before + piece))
+                return {piece, piece};
+            continue;
+        }
+        if (before == 0) {
+            // Nothing under way: the totals are at the limit already, through bytes counted
+            // without a check.
+            checkLimit();
+            return {};
+        }
+        // The room left is promised to other pieces. They end soon: in the limit, or with
+        // what they did not move given back.
+        if (deadline.hasExpired())
+            return {};
+        QThread::msleep(RoomCheckMs);
+    }
+}
+
 void TarnwickSocket::checkLimit()
 {
     const qint64 limit = Limit;
@@ -215,15 +258,17 @@ void TarnwickSocket::checkLimit()
         Q_EMIT dataLimit();
 }
 
-bool TarnwickSocket::flushPending()
+bool TarnwickSocket::flushPending(int timeoutMs)
 {
-    const int fd = static_cast<int>(socketDescriptor());
-    const QDeadlineTimer deadline(Limits::SendWaitMs);
+    const QDeadlineTimer deadline(timeoutMs);
     while (bytesToWrite() > 0) {
+        // A write error makes Qt drop the connection.
+        const int fd = static_cast<int>(socketDescriptor());
+        if (fd < 0)
+            return false;
         if (!flush() && !waitFor(fd, POLLOUT, deadline))
             return false;
     }
-    // A write error makes Qt drop the connection.
     return socketDescriptor() >= 0;
 }
 
@@ -256,7 +301,7 @@ qint64 TarnwickSocket::pump(qint64 len, const std::function<qint64(qint64 done)>
 
 void TarnwickSocket::sendFile(QFile *file)
 {
-    if (isStopped() || !flushPending()) {
+    if (isStopped() || !flushPending(Limits::SendWaitMs)) {
         file->close();
         return;
     }
@@ -271,8 +316,12 @@ void TarnwickSocket::sendFile(QFile *file)
     bool kernelCopy = source >= 0;
     QByteArray buffer;
 
-    while (offset < end && !isStopped()) {
-        const qint64 piece = nextPiece(end - offset, Limits::SendChunk);
+    while (offset < end) {
+        const Piece next = nextPiece(end - offset, Limits::SendChunk);
+        const Promise promise(next.promise);
+        const qint64 piece = next.size;
+        if (piece <= 0)
+            break;
         qint64 done = 0;
         if (kernelCopy) {
             done = pump(piece, [&](qint64 from) -> qint64 {
@@ -346,8 +395,12 @@ void TarnwickSocket::keepPace(qint64 n)
 
 QByteArray TarnwickSocket::readBody(qint64 maxSize)
 {
-    QByteArray data(maxSize, Qt::Uninitialized);
-    const qint64 n = receive(data.data(), maxSize);
+    const Piece next = nextPiece(maxSize, Limits::ReceiveChunk);
+    const Promise promise(next.promise);
+    if (next.size <= 0)
+        return QByteArray();
+    QByteArray data(next.size, Qt::Uninitialized);
+    const qint64 n = receive(data.data(), next.size);
     if (n <= 0)
         return QByteArray();
     data.truncate(n);
@@ -378,9 +431,11 @@ TarnwickSocket::SaveResult TarnwickSocket::saveFile(QFile *file, const QByteArra
         }
         if (length == 0)
             break;
-        if (isStopped())
-            return SaveResult::Stopped;
-        const qint64 n = receive(buffer.data() + held, nextPiece(length, Limits::ReceiveChunk));
+        const Piece next = nextPiece(length, Limits::ReceiveChunk);
+        const Promise promise(next.promise);
+        if (next.size <= 0)
+            return isStopped() ? SaveResult::Stopped : SaveResult::Incomplete;
+        const qint64 n = receive(buffer.data() + held, next.size);
         if (n <= 0)
             return isStopped() ? SaveResult::Stopped : SaveResult::Incomplete;
         count(Received, n);

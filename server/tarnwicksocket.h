@@ -56,6 +56,12 @@ public:
 
     bool atEnd() const override;
 
+    // Hands what was written to the system, waiting at most timeoutMs for the browser to
+    // make room; false when it cannot take it, or when stopped. Unlike Qt's own waits this
+    // reads nothing, so the end of the browser's data does not close the socket with the
+    // answer still in Qt's buffer.
+    bool flushPending(int timeoutMs);
+
     /*!
         Sends the opened file from its current position to its end, then closes it. Whatever
         the caller wrote before (the response header) goes first. The kernel copies the file
@@ -110,8 +116,18 @@ private:
     // Counts n bytes (n > 0) into total and runs the limit check.
     void count(std::atomic<qint64> &total, qint64 n);
     void checkLimit();
-    // Sends Qt's write buffer out; false when the browser cannot take it.
-    bool flushPending();
+    struct Piece
+    {
+        qint64 size = 0;
+        // What was promised out of the room below the data limit.
+        qint64 promise = 0;
+    };
+    // The next piece of a transfer: up to min(left, chunk) bytes, or under a data limit no
+    // more than up to the end of the block that reaches it, whatever the pieces of other
+    // threads still carry. Size 0 ends the transfer: the stop flag is set, the limit was
+    // found reached (the flag is then set here), or no room came free within
+    // Limits::SendWaitMs. The promise must be given back once the piece's bytes are counted.
+    Piece nextPiece(qint64 left, qint64 chunk);
     // Calls send(bytes done so far) until len bytes went out, counting them and waiting while
     // the socket is full. Returns the bytes sent, fewer when the transfer must end; -1 when
     // send refused the source at once with EINVAL or ENOSYS.

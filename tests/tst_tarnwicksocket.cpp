@@ -241,6 +241,7 @@ private Q_SLOTS:
     void fileWithoutDescriptorArrivesIntact();
     void interruptedSendFileEnds_data();
     void interruptedSendFileEnds();
+    void limitCrossedBySendsAtOnce();
 
     void saveFileStoresTheBody_data();
     void saveFileStoresTheBody();
@@ -249,6 +250,7 @@ private Q_SLOTS:
     void stopEndsAWaitingSaveFile();
     void slowBodyEnds_data();
     void slowBodyEnds();
+    void limitCrossedBySavesAtOnce();
     void answerAfterTheEndOfTheBody();
 
 private:
@@ -729,6 +731,46 @@ void tst_TarnwickSocket::interruptedSendFileEnds()
     }
 }
 
+void tst_TarnwickSocket::limitCrossedBySendsAtOnce()
+{
+    constexpr int Transfers = 8;
+    constexpr int Rounds = 3;
+    const QString path = dir.filePath(QStringLiteral("shared.bin"));
+    QVERIFY(writeFile(path, randomBytes(8 * MiB)));
+
+    for (int round = 0; round < Rounds; ++round) {
+        TarnwickSocket::Sent = 0;
+        TarnwickSocket::Start();
+        // Half of what the transfers would move: every one of them is sending when it is reached.
+        const qint64 limit = Transfers * (SendJob::HeadSize + 4 * MiB);
+        TarnwickSocket::Limit = limit;
+        std::vector<std::unique_ptr<Browser>> browsers;
+        std::vector<std::unique_ptr<SendJob>> jobs;
+        for (int i = 0; i < Transfers; ++i) {
+            browsers.push_back(std::make_unique<Browser>());
+            QVERIFY(browsers.back()->isConnected());
+            browsers.back()->startReading();
+            jobs.push_back(std::make_unique<SendJob>(browsers.back()->serverFd(), path));
+        }
+        for (auto &job : jobs)
+            job->start();
+        qint64 received = 0;
+        for (int i = 0; i < Transfers; ++i) {
+            QVERIFY(jobs[i]->wait(PromptEndMs));
+            received += browsers[i]->received().size();
+        }
+
+        QVERIFY(TarnwickSocket::isStopped());
+        QCOMPARE(received, TarnwickSocket::Sent.load());
+        // The block that reaches the limit, and at most one block more for every other transfer.
+        QVERIFY2(TarnwickSocket::Sent >= limit
+                     && TarnwickSocket::Sent <= limit + Transfers * Limits::BlockSize,
+                 qPrintable(QStringLiteral("round %1: %2 bytes past the limit")
+                                .arg(round)
+                                .arg(TarnwickSocket::Sent - limit)));
+    }
+}
+
 void tst_TarnwickSocket::saveFileStoresTheBody_data()
 {
     QTest::addColumn<QByteArray>("body");
@@ -923,6 +965,46 @@ void tst_TarnwickSocket::slowBodyEnds()
     // A body that falls behind is let go while it is still being sent.
     if (result == TarnwickSocket::SaveResult::Incomplete)
         QVERIFY2(elapsed < qint64(pauseMs) * pieces / 2, QByteArray::number(elapsed).constData());
+}
+
+void tst_TarnwickSocket::limitCrossedBySavesAtOnce()
+{
+    constexpr int Transfers = 8;
+    constexpr qint64 BodySize = 8 * MiB;
+    const QByteArray body = randomBytes(BodySize);
+    const qint64 limit = Transfers * BodySize / 2;
+    TarnwickSocket::Limit = limit;
+
+    std::vector<std::unique_ptr<Browser>> browsers;
+    std::vector<std::unique_ptr<QThread>> threads;
+    std::vector<std::thread> senders;
+    for (int i = 0; i < Transfers; ++i) {
+        browsers.push_back(std::make_unique<Browser>());
+        QVERIFY(browsers.back()->isConnected());
+        Browser *browser = browsers.back().get();
+        const QString path = dir.filePath(QStringLiteral("saved-%1.bin").arg(i));
+        threads.emplace_back(QThread::create([browser, path, &body] {
+            TarnwickSocket socket;
+            socket.setSocketDescriptor(browser->serverFd());
+            QFile file(path);
+            if (file.open(QIODevice::WriteOnly))
+                socket.saveFile(&file, QByteArray(), body.size(), Delimiter);
+            socket.abort();
+        }));
+        senders.emplace_back([browser, &body] { browser->send(body); });
+    }
+    for (auto &thread : threads)
+        thread->start();
+    for (auto &thread : threads)
+        QVERIFY(thread->wait(PromptEndMs));
+    // Each server end is closed by now, so the sends still under way fail.
+    for (auto &sender : senders)
+        sender.join();
+
+    QVERIFY(TarnwickSocket::isStopped());
+    QVERIFY2(TarnwickSocket::Received >= limit
+                 && TarnwickSocket::Received <= limit + Transfers * Limits::BlockSize,
+             qPrintable(QStringLiteral("%1 bytes past the limit").arg(TarnwickSocket::Received - limit)));
 }
 
 void tst_TarnwickSocket::answerAfterTheEndOfTheBody()

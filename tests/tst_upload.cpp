@@ -8,9 +8,15 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <arpa/inet.h>
 #include <csignal>
+#include <netinet/in.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <thread>
 
 namespace {
 
@@ -186,6 +192,7 @@ private Q_SLOTS:
     void onlyInGetFilesMode_data();
     void onlyInGetFilesMode();
     void stopDuringUploadKeepsNothing();
+    void stopTellsABrowserStillSending();
     void continueBeforeTheBody_data();
     void continueBeforeTheBody();
 
@@ -632,6 +639,55 @@ void tst_Upload::stopDuringUploadKeepsNothing()
     fixture->server->stop();
     QTRY_COMPARE(fixture->server->findChildren<ServerThread *>().size(), 0);
     QCOMPARE(entries(fixture->downloads.path()), QStringList());
+}
+
+void tst_Upload::stopTellsABrowserStillSending()
+{
+    // A browser that sends a large body as fast as it can, on a plain socket whose sends
+    // block; the body is one block of bytes again and again.
+    const qint64 size = qint64(16) * 1024 * 1024 * 1024;
+    const QByteArray head = headOf(Client::Curl, size) + partHeadOf(Client::Curl, "cut-off.bin");
+    const QByteArray block = randomBytes(1024 * 1024, 8);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+
+    // How full the buffers are at the stop varies; a few runs catch the full ones.
+    for (int round = 0; round < 6; ++round) {
+        if (round > 0)
+            QVERIFY(fixture->start());
+        address.sin_port = htons(fixture->port());
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        QCOMPARE(::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+        std::atomic<qint64> sent {0};
+        std::atomic<bool> ended {false};
+        std::thread browser([&] {
+            if (::send(fd, head.constData(), size_t(head.size()), MSG_NOSIGNAL) == head.size()) {
+                for (;;) {
+                    const ssize_t n = ::send(fd, block.constData(), size_t(block.size()), MSG_NOSIGNAL);
+                    if (n <= 0)
+                        break;
+                    sent += n;
+                }
+            }
+            ended = true;
+        });
+        const auto finish = qScopeGuard([&] {
+            ::shutdown(fd, SHUT_RDWR);
+            browser.join();
+            ::close(fd);
+        });
+        QTRY_VERIFY(sent > 8 * 1024 * 1024);
+        QVERIFY(!ended);
+
+        // Stopped in the middle of the body, the server reads no more and answers
+        // nothing: the browser must find its sends failing, not waiting for room that
+        // never comes.
+        fixture->server->stop();
+        QTRY_VERIFY_WITH_TIMEOUT(ended, 5000);
+        QTRY_COMPARE(fixture->server->findChildren<ServerThread *>().size(), 0);
+        QCOMPARE(entries(fixture->downloads.path()), QStringList());
+    }
 }
 
 void tst_Upload::continueBeforeTheBody_data()

@@ -83,6 +83,24 @@ private:
     QTemporaryDir shared;
 };
 
+// tarnwick-serve running in the background, what it prints collected.
+struct Serving
+{
+    QProcess process;
+    QByteArray output;
+
+    // Starts \a program and waits until it has named the last address it listens on.
+    bool start(const QString &program, const QStringList &arguments)
+    {
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        QObject::connect(&process, &QProcess::readyRead, [this] { output += process.readAll(); });
+        process.start(program, arguments);
+        const QByteArray ready
+            = QStringLiteral("http://%1:").arg(listenAddresses(interfaceEntries()).last()).toUtf8();
+        return QTest::qWaitFor([&] { return output.contains(ready); }, 20000);
+    }
+};
+
 void tst_Serve::initTestCase()
 {
     QFile file(shared.filePath(QStringLiteral("hello.txt")));
@@ -195,15 +213,12 @@ void tst_Serve::terminatedDuringDownloads()
     big.close();
 
     const quint16 port = freePort();
-    QProcess process;
-    QByteArray output;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    connect(&process, &QProcess::readyRead, this, [&] { output += process.readAll(); });
-    process.start(QStringLiteral(TARNWICK_SERVE), {"--port", QString::number(port), "folder", shared.path()});
-    QTRY_VERIFY_WITH_TIMEOUT(
-        output.contains(
-            QStringLiteral("http://%1:").arg(listenAddresses(interfaceEntries()).last()).toUtf8()),
-        20000);
+    Serving serving;
+    QVERIFY2(serving.start(QStringLiteral(TARNWICK_SERVE),
+                           {"--port", QString::number(port), "folder", shared.path()}),
+             serving.output.constData());
+    QProcess &process = serving.process;
+    QByteArray &output = serving.output;
 
     // Browsers that stop reading leave their connections stuck in sends.
     std::vector<std::unique_ptr<RawClient>> clients;
@@ -226,17 +241,13 @@ void tst_Serve::fewDescriptors()
 {
     // A descriptor limit that leaves room for some 40 connections, and many more idle ones.
     const quint16 port = freePort();
-    QProcess process;
-    QByteArray output;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    connect(&process, &QProcess::readyRead, this, [&] { output += process.readAll(); });
-    process.start(QStringLiteral("/bin/sh"),
-                  {"-c", "ulimit -n 256 && exec \"$0\" \"$@\"", TARNWICK_SERVE, "--port",
-                   QString::number(port), "folder", shared.path()});
-    QTRY_VERIFY_WITH_TIMEOUT(
-        output.contains(
-            QStringLiteral("http://%1:").arg(listenAddresses(interfaceEntries()).last()).toUtf8()),
-        20000);
+    Serving serving;
+    QVERIFY2(serving.start(QStringLiteral("/bin/sh"),
+                           {"-c", "ulimit -n 256 && exec \"$0\" \"$@\"", TARNWICK_SERVE, "--port",
+                            QString::number(port), "folder", shared.path()}),
+             serving.output.constData());
+    QProcess &process = serving.process;
+    QByteArray &output = serving.output;
 
     std::vector<std::unique_ptr<RawClient>> idle;
     for (int i = 0; i < 150; ++i) {
@@ -270,16 +281,12 @@ void tst_Serve::totalsHoldEveryByteSent()
     // totals printed at the end must hold them. Several runs, as the moment varies.
     for (int round = 0; round < 3; ++round) {
         const quint16 port = freePort();
-        QProcess process;
-        QByteArray output;
-        process.setProcessChannelMode(QProcess::MergedChannels);
-        connect(&process, &QProcess::readyRead, this, [&] { output += process.readAll(); });
-        process.start(QStringLiteral(TARNWICK_SERVE),
-                      {"--port", QString::number(port), "folder", shared.path()});
-        QTRY_VERIFY_WITH_TIMEOUT(
-            output.contains(
-                QStringLiteral("http://%1:").arg(listenAddresses(interfaceEntries()).last()).toUtf8()),
-            20000);
+        Serving serving;
+        QVERIFY2(serving.start(QStringLiteral(TARNWICK_SERVE),
+                               {"--port", QString::number(port), "folder", shared.path()}),
+                 serving.output.constData());
+        QProcess &process = serving.process;
+        QByteArray &output = serving.output;
 
         std::vector<std::unique_ptr<Download>> downloads;
         for (int i = 0; i < Downloads; ++i)
@@ -307,16 +314,12 @@ void tst_Serve::receivesUploads()
 {
     QTemporaryDir downloads;
     const quint16 port = freePort();
-    QProcess process;
-    QByteArray output;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    connect(&process, &QProcess::readyRead, this, [&] { output += process.readAll(); });
-    process.start(QStringLiteral(TARNWICK_SERVE),
-                  {"--port", QString::number(port), "--download-dir", downloads.path(), "receive"});
-    QTRY_VERIFY_WITH_TIMEOUT(
-        output.contains(
-            QStringLiteral("http://%1:").arg(listenAddresses(interfaceEntries()).last()).toUtf8()),
-        20000);
+    Serving serving;
+    QVERIFY2(serving.start(QStringLiteral(TARNWICK_SERVE),
+                           {"--port", QString::number(port), "--download-dir", downloads.path(), "receive"}),
+             serving.output.constData());
+    QProcess &process = serving.process;
+    QByteArray &output = serving.output;
 
     // The upload page, then a file sent as curl -F sends it.
     const RawResponse page = RawClient::exchange(port, "GET / HTTP/1.1\r\nHost: x\r\n\r\n");

@@ -1,5 +1,6 @@
 #include "server/limits.h"
 #include "server/tarnwicksocket.h"
+#include "server/threadsanitizer.h"
 #include "support/loopback.h"
 
 #include <QCryptographicHash>
@@ -168,6 +169,11 @@ public:
         : m_fd(fd)
         , m_path(path)
     { }
+    ~SendJob() override
+    {
+        wait();
+        ThreadSanitizer::happensAfter(this);
+    }
     bool fileWasClosed() const { return m_fileClosed; }
 
 protected:
@@ -184,6 +190,8 @@ protected:
         }
         m_fileClosed = !file.isOpen();
         socket.abort();
+        // Deleted after wait(), an ordering made inside Qt.
+        ThreadSanitizer::happensBefore(this);
     }
 
 private:

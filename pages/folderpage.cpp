@@ -300,10 +300,15 @@ void appendCell(QByteArray &out, const QByteArray &utf8Name, qint64 size, const 
     out.truncate(end - out.constData());
 }
 
-QByteArray thumbnailBody()
+QByteArray iconLink(const char *file)
 {
     const QByteArray *iconDir = Configuration::IconDir;
-    return "<body background=\"" + pathLink((iconDir ? *iconDir : QByteArray()) + "sand-light.jpg") + "\">";
+    return pathLink((iconDir ? *iconDir : QByteArray()) + file);
+}
+
+QByteArray thumbnailBody()
+{
+    return "<body background=\"" + iconLink("sand-light.jpg") + "\">";
 }
 
 Listing plainListing(const QString &folder)

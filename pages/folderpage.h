@@ -24,6 +24,8 @@ constexpr char PlainBody[] = "<body>";
 QByteArray nameLink(const QByteArray &utf8Name);
 // A file-system path in link form: percent-encoded but for its slashes.
 QByteArray pathLink(const QByteArray &path);
+// The link to an image of the install folder's image directory.
+QByteArray iconLink(const char *file);
 
 /*!
  * Appends a cell for a file of this name and size; \a picture, when not null, is the

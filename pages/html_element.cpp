@@ -1,6 +1,5 @@
 #include "html_element.h"
 
-#include "config/configuration.h"
 #include "folderpage.h"
 
 #include <QCoreApplication>
@@ -39,12 +38,6 @@ QString extension(const QString &fileName)
 {
     const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
     return dot > 0 ? fileName.mid(dot + 1).toLower() : QString();
-}
-
-QByteArray iconLink(const char *icon)
-{
-    const QByteArray *iconDir = Configuration::IconDir;
-    return FolderPage::pathLink((iconDir ? *iconDir : QByteArray()) + icon);
 }
 
 // A name in the thumbnail folder that a visitor cannot guess, so the copies of earlier
@@ -131,12 +124,13 @@ void HTML_Element::toHTML(QByteArray &out) const
 
 void HTML_Element::toHTML(QByteArray &out, const QByteArray &sizeLabel) const
 {
-    FolderPage::appendCell(out, utf8Name, size, isReady() ? address : iconLink(ImageIcon), sizeLabel);
+    FolderPage::appendCell(out, utf8Name, size, isReady() ? address : FolderPage::iconLink(ImageIcon),
+                           sizeLabel);
 }
 
 void HTML_Element::setIcon(const char *file)
 {
-    address = iconLink(file);
+    address = FolderPage::iconLink(file);
 }
 
 QByteArray HTML_Element::iconFor(const QString &fileName, bool executable)

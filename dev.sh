@@ -12,6 +12,10 @@
 #                   build-tsan/, run them
 #   ./dev.sh faults install what the build needs, build tarnwick-serve, run the quick
 #                   load and fault tests (bench/load_faults.py --quick)
+#   ./dev.sh mutants [--check] [--with-faults] [ID...]
+#                   plant each fault of tests/planted_faults.txt in turn (or the named
+#                   ones), build, run the suite and list the tests that catch it; the
+#                   table goes to $BUILD_DIR/mutants.tsv. Not run by CI.
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -181,6 +185,84 @@ sanitized() {
     cmake --build "$dir" --parallel "${targets[@]}"
 }
 
+# mutants [--check] [--with-faults] [ID...]: see the head of this file.
+mutants() {
+    python3 - "$BUILD_DIR" "$@" <<'PY'
+import os, re, subprocess, sys
+build, args = sys.argv[1], sys.argv[2:]
+check = '--check' in args
+with_faults = '--with-faults' in args
+wanted = [a for a in args if not a.startswith('--')]
+
+faults, cur = [], None
+for line in open('tests/planted_faults.txt', encoding='utf-8'):
+    line = line.rstrip('\n')
+    if line.startswith('== '):
+        ident, _, what = line[3:].partition(': ')
+        cur = {'id': ident, 'what': what, 'file': None, 'old': [], 'new': []}
+        faults.append(cur)
+    elif cur and line.startswith('@ '):
+        cur['file'] = line[2:]
+    elif cur and line.startswith('- '):
+        cur['old'].append(line[2:])
+    elif cur and line.startswith('+ '):
+        cur['new'].append(line[2:])
+bad = 0
+for f in faults:
+    f['old'], f['new'] = '\n'.join(f['old']), '\n'.join(f['new'])
+    n = open(f['file'], encoding='utf-8').read().count(f['old'])
+    if n != 1:
+        print(f"{f['id']}: the text occurs {n} times in {f['file']}")
+        bad += 1
+if bad or check:
+    print(f"{len(faults)} faults, {bad} unusable")
+    sys.exit(1 if bad else 0)
+if wanted:
+    faults = [f for f in faults if f['id'] in wanted]
+
+def run_suite():
+    if subprocess.run(['cmake', '--build', build], stdout=subprocess.DEVNULL,
+                      stderr=subprocess.DEVNULL).returncode != 0:
+        return ['(build failed)']
+    log = os.path.join(build, 'Testing/Temporary/LastTestsFailed.log')
+    if os.path.exists(log):
+        os.remove(log)
+    subprocess.run(['ctest', '--parallel', '2', '--timeout', '120'], cwd=build,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    failed = []
+    if os.path.exists(log):
+        failed = [l.strip().split(':', 1)[1] for l in open(log) if ':' in l]
+    if with_faults:
+        r = subprocess.run(['python3', 'bench/load_faults.py', '--quick', '--serve',
+                            os.path.join(build, 'bin/tarnwick-serve')],
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=600)
+        if r.returncode != 0:
+            failed.append('load_faults')
+    return failed
+
+base = run_suite()
+if base:
+    print('the suite fails without a planted fault:', ' '.join(base))
+    sys.exit(1)
+out = open(os.path.join(build, 'mutants.tsv'), 'w')
+caught = 0
+for f in faults:
+    original = open(f['file'], encoding='utf-8').read()
+    try:
+        open(f['file'], 'w', encoding='utf-8').write(original.replace(f['old'], f['new']))
+        failed = run_suite()
+    finally:
+        open(f['file'], 'w', encoding='utf-8').write(original)
+    caught += bool(failed)
+    row = f"{f['id']}\t{f['what']}\t{' '.join(failed) or 'NOT CAUGHT'}"
+    print(row, flush=True)
+    out.write(row + '\n')
+    out.flush()
+subprocess.run(['cmake', '--build', build], stdout=subprocess.DEVNULL)
+print(f"{caught} of {len(faults)} faults caught")
+PY
+}
+
 case "${1:-}" in
 run)
     deps
@@ -231,8 +313,12 @@ faults)
     build tarnwick-serve
     python3 bench/load_faults.py --quick --serve "$BUILD_DIR/bin/tarnwick-serve"
     ;;
+mutants)
+    shift
+    mutants "$@"
+    ;;
 *)
-    echo "usage: $0 run|test|build|faults|package|asan|tsan|fuzz [SECONDS]" >&2
+    echo "usage: $0 run|test|build|faults|mutants|package|asan|tsan|fuzz [SECONDS]" >&2
     exit 2
     ;;
 esac

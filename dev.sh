@@ -12,6 +12,9 @@
 #                   build-tsan/, run them
 #   ./dev.sh faults install what the build needs, build tarnwick-serve, run the quick
 #                   load and fault tests (bench/load_faults.py --quick)
+#   ./dev.sh ratio  print the non-blank lines of the tests (everything under tests/ that is
+#                   code, and the scripts CI runs to check behaviour) against those of the
+#                   product (.h/.cpp outside tests/, bench/ and docs/); fails above 40 %
 #   ./dev.sh mutants [--check] [--with-faults] [ID...]
 #                   plant each fault of tests/planted_faults.txt in turn (or the named
 #                   ones), build, run the suite and list the tests that catch it; the
@@ -185,6 +188,21 @@ sanitized() {
     cmake --build "$dir" --parallel "${targets[@]}"
 }
 
+# ratio: see the head of this file. A bench script counts when .ci/run names it, or runs
+# the dev.sh step that does.
+ratio() {
+    local tests product
+    tests=$( { git ls-files tests | grep -E '\.(cpp|h|py|mjs|js|sh)$|CMakeLists\.txt$'
+               for f in $(git ls-files bench | grep -E '\.(py|sh)$'); do
+                   if grep -q "$(basename "$f")" .ci/run || { grep -q "$(basename "$f")" dev.sh \
+                       && grep -qE 'dev\.sh +faults' .ci/run; }; then echo "$f"; fi
+               done; } | xargs cat | grep -cv '^\s*$')
+    product=$(git ls-files | grep -E '\.(cpp|h)$' | grep -vE '^(tests|bench|docs)/' | xargs cat | grep -cv '^\s*$')
+    local percent=$((100 * tests / product))
+    echo "tests $tests, product $product: $percent %"
+    [ "$percent" -le 40 ]
+}
+
 # mutants [--check] [--with-faults] [ID...]: see the head of this file.
 mutants() {
     python3 - "$BUILD_DIR" "$@" <<'PY'
@@ -313,12 +331,15 @@ faults)
     build tarnwick-serve
     python3 bench/load_faults.py --quick --serve "$BUILD_DIR/bin/tarnwick-serve"
     ;;
+ratio)
+    ratio
+    ;;
 mutants)
     shift
     mutants "$@"
     ;;
 *)
-    echo "usage: $0 run|test|build|faults|mutants|package|asan|tsan|fuzz [SECONDS]" >&2
+    echo "usage: $0 run|test|build|faults|ratio|mutants|package|asan|tsan|fuzz [SECONDS]" >&2
     exit 2
     ;;
 esac

@@ -4,7 +4,7 @@
 //   sendfile_bench [size in MiB, default 1024] [parallel downloads, default 4]
 
 #include "server/tarnwicksocket.h"
-#include "support/loopback.h"
+#include "loopback.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

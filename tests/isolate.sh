@@ -1,12 +1,12 @@
 #!/bin/sh
 # Runs one test program in a scratch home: its own HOME, TMPDIR and runtime folder,
 # the C locale and the offscreen platform, so no test reads or writes the user's files.
-# With --dbus first, the test also gets a private session bus.
+# With --dbus CONFIG first, the test also gets a private session bus of that configuration.
 set -u
-use_bus=0
+bus_config=
 if [ "${1:-}" = "--dbus" ]; then
-    use_bus=1
-    shift
+    bus_config=$2
+    shift 2
 fi
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/tarnwick-test.XXXXXX") || exit 1
@@ -20,8 +20,8 @@ export LANG=C LC_ALL=C LANGUAGE=
 export QT_QPA_PLATFORM=offscreen
 unset DISPLAY WAYLAND_DISPLAY
 
-if [ "$use_bus" = 1 ]; then
-    dbus-run-session -- "$@"
+if [ -n "$bus_config" ]; then
+    dbus-run-session --config-file="$bus_config" -- "$@"
 else
     # No bus at all: a test that needs one must ask for it.
     DBUS_SESSION_BUS_ADDRESS="unix:path=$scratch/run/no-bus" "$@"

@@ -1,49 +1,51 @@
 #pragma once
 
-#include <QByteArray>
 #include <QHash>
-#include <QList>
-#include <QObject>
+#include <QNetworkProxy>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QUrl>
 
-class QTcpSocket;
-
-// Stands in for the outside web services: an HTTP server on 127.0.0.1 that answers
-// each GET with the body set for its path (empty when none is set), after an optional
-// delay, or never. It records every request head, and counts the connections the
-// client closed before they were answered.
+// Stands in for the outside web services: an HTTP server on loopback that answers each
+// GET with the body set for its path, or never when none is set, and keeps the request
+// lines it got.
 class FakeService : public QObject
 {
 public:
-    FakeService();
+    FakeService()
+    {
+        QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
+        server.listen(QHostAddress::LocalHost);
+        connect(&server, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket *socket = server.nextPendingConnection()) {
+                socket->setParent(this);
+                connect(socket, &QTcpSocket::readyRead, this, [this, socket] { read(socket); });
+            }
+        });
+    }
 
-    // http://127.0.0.1:<port>, to hand to the services' seam.
-    QUrl base() const;
-    // A URL on loopback where nothing listens.
-    static QUrl deadBase();
+    QUrl base() const { return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(server.serverPort())); }
 
-    void answer(const QByteArray &path, const QByteArray &body, int delayMs = 0);
-    void neverAnswer(const QByteArray &path);
-
-    // Request heads as received, in order, and their request lines.
-    QList<QByteArray> heads;
-    QList<QByteArray> requestLines() const;
-    // The value of a header of request i, empty when missing.
-    QByteArray header(int i, const QByteArray &name) const;
-    int closedUnanswered = 0;
+    QHash<QByteArray, QByteArray> bodies; // by path
+    QList<QByteArray> requests;
 
 private:
-    struct Route
+    void read(QTcpSocket *socket)
     {
-        QByteArray body;
-        int delayMs = 0;
-        bool silent = false;
-    };
-
-    void accept();
-    void read(QTcpSocket *socket);
+        const QByteArray head = socket->readAll();
+        if (socket->property("seen").toBool())
+            return;
+        socket->setProperty("seen", true);
+        const QByteArray line = head.left(head.indexOf("\r\n"));
+        requests.append(line);
+        const QByteArray target = line.split(' ').value(1);
+        const QByteArray path = target.left(target.indexOf('?'));
+        if (!bodies.contains(path))
+            return;
+        socket->write("HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(bodies[path].size())
+                      + "\r\nConnection: close\r\n\r\n" + bodies[path]);
+        socket->disconnectFromHost();
+    }
 
     QTcpServer server;
-    QHash<QByteArray, Route> routes;
 };

@@ -1,0 +1,76 @@
+#pragma once
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QMessageBox>
+#include <QPointer>
+#include <QTimer>
+
+#include <functional>
+
+// Answers the modal dialogs that the code under test opens, in order, from inside their
+// own event loops, by polling QApplication::activeModalWidget() as Qt's own box tests do.
+// A dialog already open when it is made is left alone, so an answer can open a dialog and
+// answer it with a Modals of its own. A dialog beyond the answers given, or one an answer
+// leaves open, is rejected and counted, so that no test waits on a person.
+class Modals
+{
+public:
+    using Answer = std::function<void(QWidget *)>;
+
+    explicit Modals(QList<Answer> answers = {})
+        : answers(std::move(answers))
+        , previous(QApplication::activeModalWidget())
+    {
+        timer.setInterval(10);
+        QObject::connect(&timer, &QTimer::timeout, [this] { poll(); });
+        timer.start();
+    }
+
+    static Answer press(QMessageBox::StandardButton button)
+    {
+        return [button](QWidget *box) { qobject_cast<QMessageBox *>(box)->button(button)->click(); };
+    }
+
+    // Waits until every answer has been given.
+    bool done(int ms = 5000) const
+    {
+        const QDeadlineTimer deadline(ms);
+        while (!answers.isEmpty() && !deadline.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        return answers.isEmpty();
+    }
+
+    // Title, text and format of each dialog seen; unanswered ones.
+    QStringList titles, texts;
+    QList<Qt::TextFormat> formats;
+    int unexpected = 0;
+
+private:
+    void poll()
+    {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (!modal || modal == previous || !modal->isVisible() || handled.contains(modal))
+            return;
+        handled.append(modal);
+        auto *box = qobject_cast<QMessageBox *>(modal);
+        titles.append(modal->windowTitle());
+        texts.append(box ? box->text() : QString());
+        formats.append(box ? box->textFormat() : Qt::AutoText);
+        QPointer<QWidget> guard(modal);
+        if (answers.isEmpty())
+            ++unexpected;
+        else
+            answers.takeFirst()(modal);
+        if (guard && guard->isVisible()) {
+            ++unexpected;
+            guard->close();
+        }
+    }
+
+    QList<Answer> answers;
+    QPointer<QWidget> previous;
+    QList<QPointer<QWidget>> handled;
+    QTimer timer;
+};

@@ -1,0 +1,337 @@
+#include "app/serveoptions.h"
+#include "config/paramid.h"
+#include "net/hostaddresses.h"
+#include "net/outsideservices.h"
+#include "pages/html.h"
+#include "server/access.h"
+#include "server/contenttype.h"
+#include "server/limits.h"
+#include "server/multipart.h"
+#include "server/requestparser.h"
+
+#include <QtTest>
+
+// The pure functions that decide on bytes from outside, each with one table of the rows
+// where a rule starts or stops holding. Breadth is left to the fuzz targets.
+class tst_Parsers : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void requestHead_data();
+    void requestHead();
+    void paths_data();
+    void paths();
+    void multipart_data();
+    void multipart();
+    void uploadNames_data();
+    void uploadNames();
+    void delimiterSplit();
+    void texts_data();
+    void texts();
+    void access_data();
+    void access();
+    void addresses();
+    void serveOptions_data();
+    void serveOptions();
+};
+
+using RequestParser::Status;
+Q_DECLARE_METATYPE(Status)
+
+void tst_Parsers::requestHead_data()
+{
+    QTest::addColumn<QByteArray>("head");
+    QTest::addColumn<Status>("status");
+    QTest::addColumn<QByteArray>("field"); // what the head says: path, length, id or credentials
+    QTest::addColumn<QString>("value");
+
+    const QByteArray get = "GET /a%20b HTTP/1.1\r\n";
+    const auto basic = [](const QByteArray &text) { return "Authorization: Basic " + text.toBase64() + "\r\n"; };
+    QTest::addRow("plain") << get + "Host: x\r\n\r\n" << Status::Complete << QByteArray("path") << "/a b";
+    QTest::addRow("bare LF, stray line end first") << "\r\n" + get.chopped(2) + "\nX: y\n\n" << Status::Complete
+                                                   << QByteArray("path") << "/a b";
+    QTest::addRow("no empty line yet") << get + "Host: x\r\n" << Status::Incomplete << QByteArray() << "";
+    QTest::addRow("not a request") << QByteArray("\x16\x03\x01\x02") << Status::Bad << QByteArray() << "";
+    QTest::addRow("HEAD") << QByteArray("HEAD / HTTP/1.1\r\n\r\n") << Status::Unsupported << QByteArray() << "";
+    QTest::addRow("host-like target") << QByteArray("GET //x/y HTTP/1.1\r\n\r\n") << Status::Bad << QByteArray() << "";
+    QTest::addRow("absolute form") << QByteArray("GET http://h:1/p?q HTTP/1.1\r\n\r\n") << Status::Complete
+                                   << QByteArray("path") << "/p";
+    QTest::addRow("chunked") << get + "Transfer-Encoding: chunked\r\n\r\n" << Status::Bad << QByteArray() << "";
+    QTest::addRow("two lengths") << get + "Content-Length: 1\r\nContent-Length: 2\r\n\r\n" << Status::Bad
+                                 << QByteArray() << "";
+    QTest::addRow("same length twice") << get + "content-length: 2\r\nContent-Length: 2\r\n\r\n"
+                                       << Status::Complete << QByteArray("length") << "2";
+    QTest::addRow("signed length") << get + "Content-Length: +2\r\n\r\n" << Status::Bad << QByteArray() << "";
+    QTest::addRow("longest line") << get + "X: " + QByteArray(Limits::MaxHeadLine - 3, 'x') + "\r\n\r\n"
+                                  << Status::Complete << QByteArray("path") << "/a b";
+    QTest::addRow("line one over") << get + "X: " + QByteArray(Limits::MaxHeadLine - 2, 'x') + "\r\n\r\n"
+                                   << Status::Bad << QByteArray() << "";
+    QTest::addRow("session cookie") << get + "Cookie: theme=1; SessionId=\"42\"\r\n\r\n" << Status::Complete
+                                    << QByteArray("id") << "42";
+    QTest::addRow("cookie of another name") << get + "Cookie: xSessionId=42; theme=7\r\n\r\n"
+                                            << Status::Complete << QByteArray("id") << "0";
+    QTest::addRow("cookie id out of range") << get + "Cookie: SessionId=18446744073709551616\r\n\r\n"
+                                            << Status::Complete << QByteArray("id") << "0";
+    QTest::addRow("Basic") << get + basic("anna:p:w") << Status::Incomplete << QByteArray() << "";
+    QTest::addRow("Basic, complete") << get + basic("anna:p:w") + "\r\n" << Status::Complete
+                                     << QByteArray("credentials") << "anna:p:w";
+    QTest::addRow("Basic without colon") << get + basic("anna") + "\r\n" << Status::Complete
+                                         << QByteArray("credentials") << "";
+    QTest::addRow("Basic, Latin-1") << get + basic("\xe4:1") + "\r\n" << Status::Complete
+                                    << QByteArray("credentials") << "\u00e4:1";
+}
+
+void tst_Parsers::requestHead()
+{
+    QFETCH(QByteArray, head);
+    QFETCH(Status, status);
+    QFETCH(QByteArray, field);
+    QFETCH(QString, value);
+
+    const RequestParser::ParseResult result = RequestParser::parseHead(head);
+    QCOMPARE(result.status, status);
+    const RequestParser::RequestHead &h = result.head;
+    if (field == "path")
+        QCOMPARE(RequestParser::decodedPath(h.url), value);
+    else if (field == "length")
+        QCOMPARE(QString::number(h.contentLength), value);
+    else if (field == "id")
+        QCOMPARE(QString::number(h.sessionId), value);
+    else if (field == "credentials")
+        QCOMPARE(h.credentials, value);
+}
+
+void tst_Parsers::paths_data()
+{
+    QTest::addColumn<QByteArray>("target");
+    QTest::addColumn<QString>("decoded");
+    QTest::addColumn<bool>("safe");
+
+    QTest::addRow("dots in a name") << QByteArray("/a..b/..c") << "/a..b/..c" << true;
+    QTest::addRow("dot-dot") << QByteArray("/x/../y") << "/x/../y" << false;
+    QTest::addRow("encoded dot-dot") << QByteArray("/%2e%2E/y") << "/../y" << false;
+    QTest::addRow("encoded slash") << QByteArray("/a%2F..%2Fb") << "/a/../b" << false;
+    QTest::addRow("backslash") << QByteArray("/..%5Cb") << "/..\\b" << false;
+    QTest::addRow("NUL") << QByteArray("/a%00.jpg") << QString::fromUtf8("/a\0.jpg", 7) << false;
+    QTest::addRow("stray percent") << QByteArray("/100%.txt") << "/100%.txt" << true;
+    QTest::addRow("percent before non-hex") << QByteArray("/%zz%4") << "/%zz%4" << true;
+    QTest::addRow("UTF-8") << QByteArray("/%C3%A4") << "/\u00e4" << true;
+}
+
+void tst_Parsers::paths()
+{
+    QFETCH(QByteArray, target);
+    QFETCH(QString, decoded);
+    QFETCH(bool, safe);
+    const RequestParser::ParseResult result = RequestParser::parseHead("GET " + target + " HTTP/1.1\r\n\r\n");
+    QCOMPARE(RequestParser::decodedPath(result.head.url), decoded);
+    QCOMPARE(RequestParser::isSafePath(decoded), safe);
+}
+
+void tst_Parsers::multipart_data()
+{
+    QTest::addColumn<QByteArray>("contentType");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QByteArray>("boundary"); // empty: refused
+    QTest::addColumn<int>("status"); // of the part header
+    QTest::addColumn<QString>("fileName"); // "-": none
+
+    const QByteArray b70(70, 'b');
+    const QByteArray type = "multipart/form-data; boundary=";
+    const QByteArray part = "--b\r\nContent-Disposition: form-data; name=\"f\"; filename=\"a.txt\"\r\n\r\nX";
+    QTest::addRow("plain") << type + "b" << part << QByteArray("b") << int(Multipart::Status::Complete) << "a.txt";
+    QTest::addRow("quoted, longest boundary")
+        << type + '"' + b70 + '"' << QByteArray("--" + b70 + "\r\nContent-Disposition: x; filename=y\r\n\r\n") << b70
+        << int(Multipart::Status::Complete) << "y";
+    QTest::addRow("boundary one over") << type + b70 + 'b' << QByteArray() << QByteArray() << 0 << "-";
+    QTest::addRow("other type") << QByteArray("text/plain; boundary=b") << QByteArray() << QByteArray() << 0
+                                << "-";
+    QTest::addRow("preamble, bare LF") << type + "b"
+                                       << QByteArray("junk\r\n--b\nContent-Disposition: x; filename=c\n\n")
+                                       << QByteArray("b") << int(Multipart::Status::Complete) << "c";
+    QTest::addRow("head not ended") << type + "b" << part.left(30) << QByteArray("b")
+                                    << int(Multipart::Status::Incomplete) << "-";
+    QTest::addRow("closed before a part") << type + "b" << QByteArray("--b--\r\n") << QByteArray("b")
+                                          << int(Multipart::Status::Bad) << "-";
+    QTest::addRow("filename* wins") << type + "b"
+                                    << QByteArray("--b\r\nContent-Disposition: x; filename=\"e.txt\"; "
+                                                  "filename*=UTF-8''%E2%82%AC.txt\r\n\r\n")
+                                    << QByteArray("b") << int(Multipart::Status::Complete) << "\u20ac.txt";
+    QTest::addRow("escaped quotes") << type + "b"
+                                    << QByteArray("--b\r\nContent-Disposition: x; filename=\"a\\\"b%22c\"\r\n\r\n")
+                                    << QByteArray("b") << int(Multipart::Status::Complete) << "a\"b\"c";
+    QTest::addRow("no file") << type + "b" << QByteArray("--b\r\nContent-Disposition: form-data; name=x\r\n\r\n")
+                             << QByteArray("b") << int(Multipart::Status::Complete) << "-";
+}
+
+void tst_Parsers::multipart()
+{
+    QFETCH(QByteArray, contentType);
+    QFETCH(QByteArray, body);
+    QFETCH(QByteArray, boundary);
+    QFETCH(int, status);
+    QFETCH(QString, fileName);
+
+    QCOMPARE(Multipart::boundary(contentType), boundary);
+    if (boundary.isEmpty())
+        return;
+    const Multipart::PartHeadResult head = Multipart::parsePartHead(body, boundary);
+    QCOMPARE(int(head.status), status);
+    const std::optional<QString> name = Multipart::fileName(head.head.disposition);
+    QCOMPARE(name.value_or(QStringLiteral("-")), fileName);
+}
+
+void tst_Parsers::uploadNames_data()
+{
+    QTest::addColumn<QString>("sent");
+    QTest::addColumn<QString>("stored"); // "-": refused
+
+    QTest::addRow("plain") << "a.txt" << "a.txt";
+    QTest::addRow("Windows path") << "C:\\Users\\a\\b.txt" << "b.txt";
+    QTest::addRow("path") << "../../.ssh/keys" << "keys";
+    QTest::addRow("dot-dot") << "x/.." << "-";
+    QTest::addRow("dot") << "." << "-";
+    QTest::addRow("ends in a slash") << "x/" << "-";
+    QTest::addRow("control character") << "a\u0001b" << "-";
+    QTest::addRow("longest") << QString(255, QLatin1Char('n')) << QString(255, QLatin1Char('n'));
+    QTest::addRow("one over") << QString(256, QLatin1Char('n')) << "-";
+    QTest::addRow("two-byte letters over") << QString(128, QChar(0xe4)) << "-";
+}
+
+void tst_Parsers::uploadNames()
+{
+    QFETCH(QString, sent);
+    QFETCH(QString, stored);
+    QCOMPARE(Multipart::storedName(sent).value_or(QStringLiteral("-")), stored);
+
+}
+
+void tst_Parsers::delimiterSplit()
+{
+    // Where an upload body's file ends, fed in two reads split at every byte.
+    const QByteArray delimiter = Multipart::delimiter("b");
+    const QByteArray body = "ab\r\n-\r\n--c" + delimiter + "--\r\n";
+    for (qsizetype cut = 0; cut <= body.size(); ++cut) {
+        const Multipart::Scan first = Multipart::scan(QByteArrayView(body).first(cut), delimiter);
+        QVERIFY(!first.found || first.content == 10);
+        const Multipart::Scan rest = Multipart::scan(QByteArrayView(body).sliced(first.content), delimiter);
+        QCOMPARE(first.content + rest.content, 10);
+        QVERIFY(first.found || rest.found);
+    }
+}
+
+void tst_Parsers::texts_data()
+{
+    QTest::addColumn<QByteArray>("made");
+    QTest::addColumn<QByteArray>("expected");
+
+    QTest::addRow("escape") << Html::escape(QStringLiteral("<a href='x'>&\"\u00e4")) << QByteArray(
+        "&lt;a href=&#39;x&#39;&gt;&amp;&quot;\xc3\xa4");
+    QTest::addRow("not-found page") << Html::notFoundPage(QStringLiteral("/<i>"), QStringLiteral("/s/'"))
+                                    << QByteArray("<html><title>Wrong URL</title><body><h1>Wrong URL</h1>Path=/&lt;i&gt;"
+                                                  "<br>or File=/s/&#39;<br>Not found.</body></html>");
+    QTest::addRow("attachment") << ContentType::attachmentLine(QStringLiteral("dir/a\"\\\u65e5.JPG"))
+                                << QByteArray("Content-Disposition: attachment; filename=\"a__?.JPG\"; "
+                                              "filename*=UTF-8''a%22%5C%E6%97%A5.JPG\r\n");
+    const auto type = [](const char *name) {
+        const ContentType::Entry entry = ContentType::forFileName(QLatin1String(name));
+        return entry.type + (entry.attachment ? " +attachment" : "");
+    };
+    QTest::addRow("type of a page") << type("index.HTML") << QByteArray("text/html; charset=UTF-8");
+    QTest::addRow("type of a photo") << type("a.b.jpg") << QByteArray("image/jpeg +attachment");
+    QTest::addRow("unknown type") << type("README") << QByteArray(" +attachment");
+    QTest::addRow("port check") << OutsideServices::portCheckUrl(8080).toEncoded()
+                                << QByteArray("http://portcheck.example.net/tools/open-ports/check.php?portNumber=8080");
+    QTest::addRow("dynamic DNS") << OutsideServices::dnsUpdateUrl(QStringLiteral("a&b"), QStringLiteral("p=#%"))
+                                        .toEncoded()
+                                 << QByteArray("http://dynip.example.org/cgi-bin/dynip.cgi?username=a%26b&password=p%3D%23%25");
+    const auto kind = [](int size) { return QByteArray::number(int(OutsideServices::replyKind(QByteArray(size, 'x')))); };
+    QTest::addRow("reply kinds") << kind(52) + kind(53) + kind(100) + kind(101) << QByteArray("0112");
+    const OutsideServices::PortCheckResult check = OutsideServices::parsePortCheck(
+        "<html>xx success                 Port 8080 is open on 203.0.113.9x\"/></html>");
+    QTest::addRow("port check reply") << (check.publicAddress.toLatin1() + (check.reachable ? " open" : ""))
+                                      << QByteArray("203.0.113.9 open");
+}
+
+void tst_Parsers::texts()
+{
+    QFETCH(QByteArray, made);
+    QFETCH(QByteArray, expected);
+    QCOMPARE(made, expected);
+}
+
+void tst_Parsers::access_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QString>("offered");
+    QTest::addColumn<bool>("accepted");
+
+    QTest::addRow("right password") << int(AuthPassword) << "a b" << true;
+    QTest::addRow("password repeated") << int(AuthPassword) << "a ba b" << false;
+    QTest::addRow("password cut short") << int(AuthPassword) << "a" << false;
+    QTest::addRow("first user") << int(AuthBasic) << "anna:1" << true;
+    QTest::addRow("second user") << int(AuthBasic) << "bert:t:2" << true;
+    QTest::addRow("user's password of another") << int(AuthBasic) << "anna:t:2" << false;
+    QTest::addRow("no credentials") << int(AuthBasic) << QString() << false;
+}
+
+void tst_Parsers::access()
+{
+    QFETCH(int, mode);
+    QFETCH(QString, offered);
+    QFETCH(bool, accepted);
+    if (mode == AuthPassword) {
+        QCOMPARE(Access::passwordAccepted(offered, QStringLiteral("a b")), accepted);
+        QVERIFY(Access::passwordAccepted(offered, QString()));
+    } else {
+        const QList<QString> users {QStringLiteral("anna:1"), QStringLiteral("bert:t:2")};
+        QCOMPARE(Access::basicAccepted(offered, !offered.isNull(), users), accepted);
+        QVERIFY(!Access::basicAccepted(offered, !offered.isNull(), {}));
+    }
+}
+
+void tst_Parsers::addresses()
+{
+    const QHostAddress net(QStringLiteral("192.168.1.255"));
+    const QList<AddressEntry> entries {{QHostAddress::LocalHost, QHostAddress(QStringLiteral("127.255.255.255"))},
+                                       {QHostAddress(QStringLiteral("192.168.1.5")), net},
+                                       {QHostAddress(QStringLiteral("fe80::1")), QHostAddress()},
+                                       {QHostAddress(QStringLiteral("10.0.0.1")), QHostAddress()},
+                                       {QHostAddress(QStringLiteral("192.168.1.5")), net}};
+    QCOMPARE(listenAddresses(entries), QStringList {QStringLiteral("192.168.1.5")});
+    QCOMPARE(listenAddresses(entries.mid(0, 1)), QStringList {QStringLiteral("127.0.0.1")});
+}
+
+void tst_Parsers::serveOptions_data()
+{
+    QTest::addColumn<QString>("arguments");
+    QTest::addColumn<QString>("parsed"); // mode, path and port; or the error
+
+    QTest::addRow("folder") << "--port 1 folder /a" << "0 /a 1";
+    QTest::addRow("file, highest port") << "file /a --port 65535" << "1 /a 65535";
+    QTest::addRow("receive") << "receive --user a:b:c --auth basic" << "2  8080";
+    QTest::addRow("port 0") << "--port 0 receive" << "--port takes a whole number from 1 to 65535, not \"0\"";
+    QTest::addRow("port over") << "--port 65536 receive" << "--port takes a whole number from 1 to 65535, not \"65536\"";
+    QTest::addRow("user without password") << "--user anna receive" << "--user takes NAME:PASSWORD, not \"anna\"";
+    QTest::addRow("user without name") << "--user :pw receive" << "--user takes NAME:PASSWORD, not \":pw\"";
+    QTest::addRow("lifetime too short") << "--lifetime 59 receive" << "--lifetime takes a whole number from 60 to 10000, not \"59\"";
+    QTest::addRow("unknown option") << "--bind x receive" << "unknown option --bind";
+    QTest::addRow("two paths") << "folder a b" << "folder takes one PATH";
+    QTest::addRow("nothing") << "" << "say what to share: folder PATH, file PATH or receive";
+}
+
+void tst_Parsers::serveOptions()
+{
+    QFETCH(QString, arguments);
+    QFETCH(QString, parsed);
+    QString error;
+    const std::optional<ServeOptions> options
+        = ServeOptions::parse(arguments.split(QLatin1Char(' '), Qt::SkipEmptyParts), &error);
+    QCOMPARE(options ? QStringLiteral("%1 %2 %3").arg(options->mode).arg(options->path).arg(options->port.value_or(8080))
+                     : error,
+             parsed);
+}
+
+QTEST_GUILESS_MAIN(tst_Parsers)
+#include "tst_parsers.moc"

@@ -57,8 +57,7 @@ qint64 run(const QString &path, int downloads, double *seconds)
         senders.emplace_back(QThread::create([server, path] {
             TarnwickSocket socket;
             socket.setSocketDescriptor(server);
-            socket.writeLine("HTTP/1.1 202 OK");
-            socket.writeLine("");
+            socket.write("HTTP/1.1 202 OK\r\n\r\n");
             QFile file(path);
             if (file.open(QIODevice::ReadOnly))
                 socket.sendFile(&file);

@@ -57,11 +57,6 @@ QByteArray escape(const QString &text)
     return escaped(text.toUtf8());
 }
 
-QByteArray escapeUtf8(const QByteArray &utf8)
-{
-    return escaped(utf8);
-}
-
 char *writeEscapedUtf8(const char *utf8, qsizetype size, char *out)
 {
     for (const char *end = utf8 + size; utf8 != end; ++utf8) {

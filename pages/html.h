@@ -10,13 +10,10 @@ namespace Html {
 // quoted attribute values.
 QByteArray escape(const QString &text);
 
-// The same for text already in UTF-8.
-QByteArray escapeUtf8(const QByteArray &utf8);
-
-// The most bytes escapeUtf8() makes of one byte ("&quot;").
+// The most bytes escaping makes of one byte ("&quot;").
 constexpr qsizetype MaxEscapedBytes = 6;
 
-// Writes escapeUtf8() of the \a size bytes at \a utf8 to \a out, which has room for
+// Writes the escaped text of the \a size UTF-8 bytes at \a utf8 to \a out, which has room for
 // MaxEscapedBytes per byte, and returns the end of what it wrote. For pages built in
 // one buffer without a QByteArray per piece.
 char *writeEscapedUtf8(const char *utf8, qsizetype size, char *out);

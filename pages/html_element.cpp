@@ -117,11 +117,6 @@ QByteArray HTML_Element::sizeLabel()
     return QCoreApplication::translate("HTML_Element", "Size=").toUtf8();
 }
 
-void HTML_Element::toHTML(QByteArray &out) const
-{
-    toHTML(out, sizeLabel());
-}
-
 void HTML_Element::toHTML(QByteArray &out, const QByteArray &sizeLabel) const
 {
     FolderPage::appendCell(out, utf8Name, size, isReady() ? address : FolderPage::iconLink(ImageIcon),

@@ -41,9 +41,7 @@ public:
     // Makes the scaled copy; the image icon stands in when the photo cannot be read,
     // is too large to decode, or the copy cannot be written.
     void init();
-    // Appends the cell.
-    void toHTML(QByteArray &out) const;
-    // The same with the translated "Size=" looked up once per page.
+    // Appends the cell, with the translated "Size=" looked up once per page.
     void toHTML(QByteArray &out, const QByteArray &sizeLabel) const;
     static QByteArray sizeLabel();
 

@@ -3,7 +3,6 @@
 #include "server/threadsanitizer.h"
 
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QImageReader>
@@ -77,12 +76,6 @@ QByteArray HTML_Element_Manager::key(const QByteArray &path, qint64 size, qint64
     return key;
 }
 
-QByteArray HTML_Element_Manager::key(const QFileInfo &file)
-{
-    return key(QFile::encodeName(file.absoluteFilePath()), file.size(),
-               file.fileTime(QFileDevice::FileModificationTime).toMSecsSinceEpoch());
-}
-
 QList<std::shared_ptr<HTML_Element>>
 HTML_Element_Manager::elements(const QList<QByteArray> &keys,
                                const std::function<QFileInfo(qsizetype)> &fileOf)
@@ -137,11 +130,6 @@ HTML_Element_Manager::elements(const QList<QByteArray> &keys,
         start(QThread::LowestPriority);
     }
     return found;
-}
-
-std::shared_ptr<HTML_Element> HTML_Element_Manager::toHTML(const QFileInfo *file)
-{
-    return elements({key(*file)}, [file](qsizetype) { return *file; }).constFirst();
 }
 
 QString HTML_Element_Manager::thumbnailFolder() const

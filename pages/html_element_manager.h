@@ -45,7 +45,6 @@ public:
     // What identifies one state of one file: its absolute path in file-system bytes, its
     // size and its modification time in milliseconds.
     static QByteArray key(const QByteArray &path, qint64 size, qint64 modifiedMs);
-    static QByteArray key(const QFileInfo &file);
 
     /*!
      * The elements of one page, one per key and in the same order: the cached element of
@@ -54,8 +53,6 @@ public:
      */
     QList<std::shared_ptr<HTML_Element>> elements(const QList<QByteArray> &keys,
                                                   const std::function<QFileInfo(qsizetype)> &fileOf);
-    // The element of one file.
-    std::shared_ptr<HTML_Element> toHTML(const QFileInfo *file);
 
     // The private folder of the scaled copies, made on first need; empty before, or when
     // it cannot be made (photos then show the image icon).

@@ -1,8 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QList>
-#include <QNetworkCookie>
 #include <QString>
 #include <QUrl>
 
@@ -13,17 +11,11 @@
 class HTTP_Session
 {
 public:
-    enum Method {
-        MethodNone = 0,
-        MethodGet = 1,
-        MethodPost = 2,
-    };
-
-    int method = MethodNone;
+    // A RequestParser::Method.
+    int method = 0;
     QUrl url;
     QByteArray contentType;
     qint64 contentLength = 0;
-    QByteArray contentDisposition;
     // The password of a login form. When the form sent none, SessionManager::updateSession
     // fills in the login stored for the browser's session, if there is one.
     QString password;
@@ -34,8 +26,4 @@ public:
     // "SessionId=<id>", the value of the Set-Cookie line. The browser keeps the cookie until
     // it closes, so no attribute is added.
     QByteArray cookieValue() const;
-    // The first cookie named SessionId gives id: its value when that is a nonzero decimal
-    // number written without sign or leading zeros, else 0. A list without that cookie
-    // leaves id as it is.
-    void setCookie(const QList<QNetworkCookie> &list);
 };

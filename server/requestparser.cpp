@@ -245,11 +245,6 @@ ParseResult parseHead(const QByteArray &buffer)
     return result;
 }
 
-quint64 sessionIdFromCookies(const QByteArray &cookieHeaderValue)
-{
-    return sessionIdIn(cookieHeaderValue);
-}
-
 std::optional<QString> basicCredentials(const QByteArray &authorizationValue)
 {
     const QByteArrayView value = trimOws(authorizationValue);

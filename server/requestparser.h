@@ -59,10 +59,6 @@ struct ParseResult
  */
 ParseResult parseHead(const QByteArray &buffer);
 
-// The first cookie named exactly "SessionId" whose value is a non-zero 64-bit
-// decimal number; 0 when there is none.
-quint64 sessionIdFromCookies(const QByteArray &cookieHeaderValue);
-
 /*!
  * Decodes an Authorization value such as "Basic dXNlcjpwdw==" (scheme in any case)
  * into "user:password". The bytes are cut at the first NUL and read as UTF-8 when

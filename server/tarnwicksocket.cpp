@@ -130,29 +130,6 @@ QByteArray TarnwickSocket::read(qint64 maxSize)
     return data;
 }
 
-qint64 TarnwickSocket::read(char *data, qint64 maxSize)
-{
-    if (isStopped())
-        return 0;
-    const qint64 n = QIODevice::read(data, maxSize);
-    count(Received, n);
-    return n;
-}
-
-QByteArray TarnwickSocket::readLine(qint64 maxSize)
-{
-    // QIODevice needs room for at least one byte and the terminating NUL.
-    if (isStopped() || maxSize < 2)
-        return QByteArray();
-    QByteArray line(maxSize, Qt::Uninitialized);
-    const qint64 n = QIODevice::readLine(line.data(), maxSize);
-    if (n <= 0)
-        return QByteArray();
-    line.truncate(n);
-    count(Received, n);
-    return line;
-}
-
 qint64 TarnwickSocket::write(const char *text)
 {
     return write(text, qstrlen(text));
@@ -172,31 +149,11 @@ qint64 TarnwickSocket::write(const QByteArray &data)
     return write(data.constData(), data.size());
 }
 
-qint64 TarnwickSocket::writeLine(const char *text)
-{
-    return writeLine(QByteArray(text));
-}
-
-qint64 TarnwickSocket::writeLine(const QByteArray &text)
-{
-    return write(text + Http::Crlf);
-}
-
 qint64 TarnwickSocket::writeTranslatedUtf8(const QByteArray &text)
 {
     if (isStopped())
         return 0;
     return write(tr(text.constData()).toUtf8());
-}
-
-void TarnwickSocket::receivedBytes(qint64 n)
-{
-    count(Received, n);
-}
-
-void TarnwickSocket::sentBytes(qint64 n)
-{
-    count(Sent, n);
 }
 
 bool TarnwickSocket::atEnd() const

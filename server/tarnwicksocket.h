@@ -37,22 +37,12 @@ public:
 
     // Up to maxSize bytes; empty when stopped.
     QByteArray read(qint64 maxSize);
-    qint64 read(char *data, qint64 maxSize);
-    // One line with its line end, at most maxSize - 1 bytes; empty when stopped.
-    QByteArray readLine(qint64 maxSize);
 
     qint64 write(const char *text);
     qint64 write(const char *data, qint64 len);
     qint64 write(const QByteArray &data);
-    // Writes text and CR LF; returns the bytes written with the line end.
-    qint64 writeLine(const char *text);
-    qint64 writeLine(const QByteArray &text);
     // Translates text (context "TarnwickSocket") and writes it as UTF-8.
     qint64 writeTranslatedUtf8(const QByteArray &text);
-
-    // Counts bytes moved outside the socket; counted even when stopped.
-    void receivedBytes(qint64 n);
-    void sentBytes(qint64 n);
 
     bool atEnd() const override;
 

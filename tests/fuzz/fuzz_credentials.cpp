@@ -31,9 +31,12 @@ void checkBasic(const QByteArray &value, const QList<QString> &users)
 
 void checkCookies(const QByteArray &value)
 {
-    const quint64 id = RequestParser::sessionIdFromCookies(value);
+    const auto idOf = [](const QByteArray &cookies) {
+        return RequestParser::parseHead("GET / HTTP/1.1\r\nCookie: " + cookies + "\r\n\r\n").head.sessionId;
+    };
+    const quint64 id = idOf(value);
     // Other cookies in front change nothing.
-    FUZZ_CHECK(RequestParser::sessionIdFromCookies("theme=dark; " + value) == id);
+    FUZZ_CHECK(idOf("theme=dark; " + value) == id);
     if (id != 0)
         FUZZ_CHECK(value.contains("SessionId"));
 }

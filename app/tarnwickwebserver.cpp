@@ -6,6 +6,7 @@
 #include "eventhandler.h"
 #include "net/addresslist.h"
 #include "server/serverthread.h"
+#include "server/sharing.h"
 #include "server/tarnwicksocket.h"
 #include "server/webserver.h"
 #include "slinklabel.h"
@@ -28,15 +29,13 @@
 namespace {
 constexpr int MinimumWidth = 790;
 constexpr int MinimumHeight = 460;
-constexpr int DefaultHttpPort = 80;
 // Traffic is reported in KB of 1000 bytes.
 constexpr qint64 BytesPerKB = 1000;
 
-const char Version[] = "1.5.6";
 const char Contact[] = "tarnwick@example.org";
 const char Homepage[] = "https://example.org/tarnwick";
 
-enum OperatingMode { ShareFolder = 0, ShareFile = 1, GetFiles = 2 };
+using namespace Sharing;
 enum SettingsPage { LastPage = -1, AuthPage = 0, ServerPage = 1 };
 
 QString absolutePath(const QFileInfo &info)
@@ -244,7 +243,7 @@ void TarnwickWebServer::opeatingModeChanged(int mode)
         break;
     case GetFiles: {
         setButtons(true);
-        const QFileInfo page(QString::fromLocal8Bit(*Configuration::LangPath) + QLatin1String("upload.html"));
+        const QFileInfo page = Sharing::target(GetFiles, QString());
         ServerThread::fileInfo.store(page);
         pathLabel->setLinkText(page.absoluteFilePath());
         browseButton->setText(tr("Browse File"));
@@ -294,9 +293,9 @@ void TarnwickWebServer::start()
     }
 
     if (ServerThread::OperatingMode == GetFiles) {
-        Configuration::DownloadDir.store(QFileInfo(settings->getParam(ParamDownloadPath)));
-        const QFileInfo folder = Configuration::DownloadDir.load();
-        if (!folder.isDir() || !folder.isWritable()) {
+        const QString folder = settings->getParam(ParamDownloadPath);
+        Configuration::DownloadDir.store(QFileInfo(folder));
+        if (downloadFolderProblem(folder)) {
             const auto answer = QMessageBox::question(this, tr("The download directory is invalid."),
                                                       tr("Do you want to set directory?"),
                                                       QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
@@ -379,11 +378,8 @@ void TarnwickWebServer::openRecentFile()
 
 void TarnwickWebServer::view()
 {
-    QString address = QLatin1String("http://") + addressList->getSelectedItemName();
-    const int port = settings->getParam(ParamPort, ReadDefault::Port);
-    if (port != DefaultHttpPort)
-        address += QLatin1Char(':') + QString::number(port);
-    QDesktopServices::openUrl(QUrl(address));
+    QDesktopServices::openUrl(
+        QUrl(address(addressList->getSelectedItemName(), settings->getParam(ParamPort, ReadDefault::Port))));
 }
 
 void TarnwickWebServer::linkActivated(const QString &)
@@ -445,7 +441,7 @@ void TarnwickWebServer::about()
 {
     const QString homepage = QLatin1String(Homepage);
     const QString contact = QLatin1String(Contact);
-    const QString text = tr("Version") + QLatin1String(": ") + QLatin1String(Version) + QLatin1String("<br>")
+    const QString text = tr("Version") + QLatin1String(": ") + version() + QLatin1String("<br>")
         + tr("r4") + QLatin1String("<br>") + tr("Contact") + QLatin1String(": <a href=\"mailto:") + contact
         + QLatin1String("\">") + contact + QLatin1String("</a><br>") + tr("Homepage")
         + QLatin1String(": <a href=\"") + homepage + QLatin1String("\">") + homepage + QLatin1String("</a>");

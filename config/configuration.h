@@ -1,6 +1,6 @@
 #pragma once
 
-#include "lockedvalue.h"
+#include "base/lockedvalue.h"
 #include "paramid.h"
 #include "properties.h"
 

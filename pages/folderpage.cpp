@@ -1,6 +1,5 @@
 #include "folderpage.h"
 
-#include "config/configuration.h"
 #include "html.h"
 #include "html_element_manager.h"
 
@@ -13,9 +12,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <charconv>
 #include <cstring>
-#include <limits>
 #include <vector>
 
 namespace {
@@ -23,22 +20,11 @@ namespace {
 // The translations belong to the connection thread's catalogue context.
 constexpr char Context[] = "ServerThread";
 
-constexpr char CellStart[] = "<td align=\"center\" width=\"200\"><a href=\"";
-constexpr char LinkEnd[] = "\">";
-constexpr char PictureStart[] = "<img src=\"";
-constexpr char PictureEnd[] = "\" vspace=\"8\" align=\"center\" border=\"0\">";
-constexpr char NameStart[] = "<br>";
-constexpr char NameEnd[] = "</a><br>";
-constexpr char CellEnd[] = "</td>";
 constexpr char RowStart[] = "<tr>";
 constexpr char RowEnd[] = "</tr>";
 constexpr int CellsPerRow = 3;
 // Room reserved per entry before the rows are built.
 constexpr qsizetype BytesPerEntry = 80;
-// The most bytes one byte of a name becomes in a link ("%XX").
-constexpr qsizetype MaxEncodedBytes = 3;
-// The most bytes of a 64-bit size in decimal, with a sign.
-constexpr qsizetype MaxSizeDigits = std::numeric_limits<qint64>::digits10 + 2;
 // Room for the names of a folder before it is read; the buffer grows past it.
 constexpr qsizetype NamesReserve = 16 * 1024;
 
@@ -62,78 +48,9 @@ char *write(char *out, const char *bytes, qsizetype size)
     return out + size;
 }
 
-template<size_t N>
-char *write(char *out, const char (&text)[N])
-{
-    return write(out, text, length(text));
-}
-
-// The bytes a link keeps; every other byte becomes %XX, as QByteArray::toPercentEncoding()
-// writes it.
-bool isUnreserved(uchar c)
-{
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.'
-        || c == '_' || c == '~';
-}
-
-// keep: a byte written as it is besides the unreserved ones ('/' in a path), or 0.
-char *writePercentEncoded(const char *bytes, qsizetype size, char *out, char keep = 0)
-{
-    static constexpr char Hex[] = "0123456789ABCDEF";
-    for (const char *end = bytes + size; bytes != end; ++bytes) {
-        const auto c = static_cast<uchar>(*bytes);
-        if (isUnreserved(c) || (keep && *bytes == keep)) {
-            *out++ = *bytes;
-        } else {
-            *out++ = '%';
-            *out++ = Hex[c >> 4];
-            *out++ = Hex[c & 0xf];
-        }
-    }
-    return out;
-}
-
 QByteArray sizeLabel()
 {
     return QCoreApplication::translate(Context, "Size=").toUtf8();
-}
-
-QByteArray percentEncoded(const QByteArray &bytes, char keep)
-{
-    QByteArray out(bytes.size() * MaxEncodedBytes, Qt::Uninitialized);
-    out.truncate(writePercentEncoded(bytes.constData(), bytes.size(), out.data(), keep) - out.constData());
-    return out;
-}
-
-// The most bytes writeCell() writes for a name of nameSize bytes and a picture address of
-// pictureSize bytes.
-qsizetype cellBound(qsizetype nameSize, qsizetype labelSize, qsizetype pictureSize = 0)
-{
-    return length(CellStart) + nameSize * (MaxEncodedBytes + Html::MaxEscapedBytes) + length(LinkEnd)
-        + length(PictureStart) + pictureSize + length(PictureEnd) + length(NameStart) + length(NameEnd)
-        + labelSize + MaxSizeDigits + length(CellEnd);
-}
-
-// picture: the address of the cell's picture, already in link form; null for none.
-char *writeCell(char *out, const char *name, qsizetype nameSize, qint64 size, const QByteArray &label,
-                const QByteArray &picture = QByteArray())
-{
-    out = write(out, CellStart);
-    // Encoded whole, so "#", "?" and "%" stay part of the name and a ":" cannot
-    // make the link look like a scheme.
-    out = writePercentEncoded(name, nameSize, out);
-    out = write(out, LinkEnd);
-    if (!picture.isNull()) {
-        out = write(out, PictureStart);
-        out = write(out, picture.constData(), picture.size());
-        out = write(out, PictureEnd);
-    }
-    out = write(out, NameStart);
-    out = Html::writeEscapedUtf8(name, nameSize, out);
-    out = write(out, NameEnd);
-    out = write(out, label.constData(), label.size());
-    out = std::to_chars(out, out + MaxSizeDigits, size).ptr;
-    return write(out, CellEnd);
 }
 
 // Lays count cells out in rows of CellsPerRow, the last row holding what is left:
@@ -280,35 +197,9 @@ FolderFiles readFolder(const QString &folder)
 
 namespace FolderPage {
 
-QByteArray nameLink(const QByteArray &utf8Name)
-{
-    return percentEncoded(utf8Name, 0);
-}
-
-QByteArray pathLink(const QByteArray &path)
-{
-    return percentEncoded(path, '/');
-}
-
-void appendCell(QByteArray &out, const QByteArray &utf8Name, qint64 size, const QByteArray &picture,
-                const QByteArray &label)
-{
-    const qsizetype start = out.size();
-    out.resize(start + cellBound(utf8Name.size(), label.size(), picture.size()));
-    const char *end
-        = writeCell(out.data() + start, utf8Name.constData(), utf8Name.size(), size, label, picture);
-    out.truncate(end - out.constData());
-}
-
-QByteArray iconLink(const char *file)
-{
-    const QByteArray *iconDir = Configuration::IconDir;
-    return pathLink((iconDir ? *iconDir : QByteArray()) + file);
-}
-
 QByteArray thumbnailBody()
 {
-    return "<body background=\"" + iconLink("sand-light.jpg") + "\">";
+    return "<body background=\"" + Html::iconLink("sand-light.jpg") + "\">";
 }
 
 Listing plainListing(const QString &folder)
@@ -323,14 +214,14 @@ Listing plainListing(const QString &folder)
     // Room for the longest text every name could give; what is left over is cut off.
     qsizetype bound = rowCount(listing.count) * (length(RowStart) + length(RowEnd));
     for (const FolderFile &file : found.files)
-        bound += cellBound(file.nameSize, label.size());
+        bound += Html::cellBound(file.nameSize, label.size());
     listing.rows.resize(bound);
     char *out = listing.rows.data();
     layOut(
         listing.count, [&out](const char *tag, qsizetype size) { out = write(out, tag, size); },
         [&](qsizetype i) {
             const FolderFile &file = found.files[size_t(i)];
-            out = writeCell(out, found.name(file), file.nameSize, file.size, label);
+            out = Html::writeCell(out, found.name(file), file.nameSize, file.size, label);
         });
     listing.rows.truncate(out - listing.rows.constData());
     return listing;

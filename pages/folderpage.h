@@ -19,22 +19,6 @@ namespace FolderPage {
 // The body tag of the plain listing.
 constexpr char PlainBody[] = "<body>";
 
-// The link to a file of the listing: the whole UTF-8 name percent-encoded, so "#", "?"
-// and "%" stay part of the name and a ":" cannot make it look like a scheme.
-QByteArray nameLink(const QByteArray &utf8Name);
-// A file-system path in link form: percent-encoded but for its slashes.
-QByteArray pathLink(const QByteArray &path);
-// The link to an image of the install folder's image directory.
-QByteArray iconLink(const char *file);
-
-/*!
- * Appends a cell for a file of this name and size; \a picture, when not null, is the
- * address (in link form) of the picture shown above the name. \a label is the
- * translated "Size=".
- */
-void appendCell(QByteArray &out, const QByteArray &utf8Name, qint64 size, const QByteArray &picture,
-                const QByteArray &label);
-
 // The body tag of the thumbnail listing, with the install folder's background image.
 QByteArray thumbnailBody();
 

@@ -1,6 +1,10 @@
 #include "html.h"
 
+#include "config/configuration.h"
+
+#include <charconv>
 #include <cstring>
+#include <limits>
 
 namespace {
 
@@ -48,6 +52,68 @@ QByteArray escaped(QByteArray bytes)
     return out;
 }
 
+
+template<size_t N>
+constexpr qsizetype length(const char (&)[N])
+{
+    return qsizetype(N - 1);
+}
+
+char *write(char *out, const char *bytes, qsizetype size)
+{
+    std::memcpy(out, bytes, size_t(size));
+    return out + size;
+}
+
+template<size_t N>
+char *write(char *out, const char (&text)[N])
+{
+    return write(out, text, length(text));
+}
+
+constexpr char CellStart[] = "<td align=\"center\" width=\"200\"><a href=\"";
+constexpr char LinkEnd[] = "\">";
+constexpr char PictureStart[] = "<img src=\"";
+constexpr char PictureEnd[] = "\" vspace=\"8\" align=\"center\" border=\"0\">";
+constexpr char NameStart[] = "<br>";
+constexpr char NameEnd[] = "</a><br>";
+constexpr char CellEnd[] = "</td>";
+// The most bytes one byte of a name becomes in a link ("%XX").
+constexpr qsizetype MaxEncodedBytes = 3;
+// The most bytes of a 64-bit size in decimal, with a sign.
+constexpr qsizetype MaxSizeDigits = std::numeric_limits<qint64>::digits10 + 2;
+// The bytes a link keeps; every other byte becomes %XX, as QByteArray::toPercentEncoding()
+// writes it.
+bool isUnreserved(uchar c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.'
+        || c == '_' || c == '~';
+}
+
+// keep: a byte written as it is besides the unreserved ones ('/' in a path), or 0.
+char *writePercentEncoded(const char *bytes, qsizetype size, char *out, char keep = 0)
+{
+    static constexpr char Hex[] = "0123456789ABCDEF";
+    for (const char *end = bytes + size; bytes != end; ++bytes) {
+        const auto c = static_cast<uchar>(*bytes);
+        if (isUnreserved(c) || (keep && *bytes == keep)) {
+            *out++ = *bytes;
+        } else {
+            *out++ = '%';
+            *out++ = Hex[c >> 4];
+            *out++ = Hex[c & 0xf];
+        }
+    }
+    return out;
+}
+
+QByteArray percentEncoded(const QByteArray &bytes, char keep)
+{
+    QByteArray out(bytes.size() * MaxEncodedBytes, Qt::Uninitialized);
+    out.truncate(writePercentEncoded(bytes.constData(), bytes.size(), out.data(), keep) - out.constData());
+    return out;
+}
+
 } // namespace
 
 namespace Html {
@@ -79,6 +145,61 @@ QByteArray escapeLatin1(const QString &text)
 QByteArray notFoundPage(const QString &requestPath, const QString &filePath)
 {
     return NotFoundStart + escapeLatin1(requestPath) + NotFoundFile + escapeLatin1(filePath) + NotFoundEnd;
+}
+
+qsizetype cellBound(qsizetype nameSize, qsizetype labelSize, qsizetype pictureSize)
+{
+    return length(CellStart) + nameSize * (MaxEncodedBytes + MaxEscapedBytes) + length(LinkEnd)
+        + length(PictureStart) + pictureSize + length(PictureEnd) + length(NameStart) + length(NameEnd)
+        + labelSize + MaxSizeDigits + length(CellEnd);
+}
+
+char *writeCell(char *out, const char *name, qsizetype nameSize, qint64 size, const QByteArray &label,
+                const QByteArray &picture)
+{
+    out = write(out, CellStart);
+    // Encoded whole, so "#", "?" and "%" stay part of the name and a ":" cannot
+    // make the link look like a scheme.
+    out = writePercentEncoded(name, nameSize, out);
+    out = write(out, LinkEnd);
+    if (!picture.isNull()) {
+        out = write(out, PictureStart);
+        out = write(out, picture.constData(), picture.size());
+        out = write(out, PictureEnd);
+    }
+    out = write(out, NameStart);
+    out = writeEscapedUtf8(name, nameSize, out);
+    out = write(out, NameEnd);
+    out = write(out, label.constData(), label.size());
+    out = std::to_chars(out, out + MaxSizeDigits, size).ptr;
+    return write(out, CellEnd);
+}
+
+
+QByteArray nameLink(const QByteArray &utf8Name)
+{
+    return percentEncoded(utf8Name, 0);
+}
+
+QByteArray pathLink(const QByteArray &path)
+{
+    return percentEncoded(path, '/');
+}
+
+void appendCell(QByteArray &out, const QByteArray &utf8Name, qint64 size, const QByteArray &picture,
+                const QByteArray &label)
+{
+    const qsizetype start = out.size();
+    out.resize(start + cellBound(utf8Name.size(), label.size(), picture.size()));
+    const char *end
+        = writeCell(out.data() + start, utf8Name.constData(), utf8Name.size(), size, label, picture);
+    out.truncate(end - out.constData());
+}
+
+QByteArray iconLink(const char *file)
+{
+    const QByteArray *iconDir = Configuration::IconDir;
+    return pathLink((iconDir ? *iconDir : QByteArray()) + file);
 }
 
 } // namespace Html

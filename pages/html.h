@@ -25,4 +25,23 @@ QByteArray escapeLatin1(const QString &text);
 // both are escaped, since the path comes from the request.
 QByteArray notFoundPage(const QString &requestPath, const QString &filePath);
 
+// The link to a file of a listing: the whole UTF-8 name percent-encoded, so "#", "?"
+// and "%" stay part of the name and a ":" cannot make it look like a scheme.
+QByteArray nameLink(const QByteArray &utf8Name);
+// A file-system path in link form: percent-encoded but for its slashes.
+QByteArray pathLink(const QByteArray &path);
+// The link to an image of the install folder's image directory.
+QByteArray iconLink(const char *file);
+
+/*!
+ * The cell of a listing for a file of this name and size: a link to the file, the picture
+ * at \a picture (in link form) when it is not null, the name and "Size=" (\a label, as
+ * translated) with the size in bytes. writeCell() writes at most cellBound() bytes.
+ */
+qsizetype cellBound(qsizetype nameSize, qsizetype labelSize, qsizetype pictureSize = 0);
+char *writeCell(char *out, const char *name, qsizetype nameSize, qint64 size, const QByteArray &label,
+                const QByteArray &picture = QByteArray());
+void appendCell(QByteArray &out, const QByteArray &utf8Name, qint64 size, const QByteArray &picture,
+                const QByteArray &label);
+
 } // namespace Html

@@ -1,6 +1,6 @@
 #include "html_element.h"
 
-#include "folderpage.h"
+#include "html.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -59,7 +59,7 @@ HTML_Element::HTML_Element(const QFileInfo *file, const QString &thumbnailFolder
     const QString name = file->fileName();
     if (isPhoto(name)) {
         if (size < PhotoSizeLimit) {
-            address = FolderPage::nameLink(utf8Name);
+            address = Html::nameLink(utf8Name);
         } else if (thumbnailFolder.isEmpty()) {
             setIcon(ImageIcon);
         } else {
@@ -107,7 +107,7 @@ void HTML_Element::init()
         thumbnailPath.clear();
         setIcon(ImageIcon);
     } else {
-        address = FolderPage::pathLink(QFile::encodeName(thumbnailPath));
+        address = Html::pathLink(QFile::encodeName(thumbnailPath));
     }
     ready.store(true, std::memory_order_release);
 }
@@ -119,13 +119,13 @@ QByteArray HTML_Element::sizeLabel()
 
 void HTML_Element::toHTML(QByteArray &out, const QByteArray &sizeLabel) const
 {
-    FolderPage::appendCell(out, utf8Name, size, isReady() ? address : FolderPage::iconLink(ImageIcon),
+    Html::appendCell(out, utf8Name, size, isReady() ? address : Html::iconLink(ImageIcon),
                            sizeLabel);
 }
 
 void HTML_Element::setIcon(const char *file)
 {
-    address = FolderPage::iconLink(file);
+    address = Html::iconLink(file);
 }
 
 QByteArray HTML_Element::iconFor(const QString &fileName, bool executable)

@@ -1,6 +1,6 @@
 #include "html_element_manager.h"
 
-#include "server/threadsanitizer.h"
+#include "base/threadsanitizer.h"
 
 #include <QCoreApplication>
 #include <QDir>

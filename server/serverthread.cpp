@@ -11,8 +11,10 @@
 #include "pages/html.h"
 #include "protocol.h"
 #include "requestparser.h"
+#include "route.h"
+#include "sharing.h"
 #include "tarnwicksocket.h"
-#include "threadsanitizer.h"
+#include "base/threadsanitizer.h"
 #include "uploadfile.h"
 
 #include <QDir>
@@ -37,14 +39,6 @@ const char ExistPage[] = "exist.html";
 QString text(const QByteArray *value)
 {
     return value ? QString::fromLocal8Bit(*value) : QString();
-}
-
-// Whether path names an entry inside folder, links resolved.
-bool isInside(const QString &path, const QString &folder)
-{
-    const QString canonicalFolder = QFileInfo(folder).canonicalFilePath();
-    const QString canonicalPath = QFileInfo(path).canonicalFilePath();
-    return !canonicalFolder.isEmpty() && canonicalPath.startsWith(canonicalFolder + QLatin1Char('/'));
 }
 
 // The peer as the status line shows it: dotted IPv4 also for a mapped IPv6 address.
@@ -131,7 +125,7 @@ void ServerThread::run()
                     // owner ask for files; in the others an upload gets the not-found page
                     // and its body is only drained by the close.
                     if (path == QLatin1String(Http::PathUpload)) {
-                        if (receivesFiles(fileInfo.load()))
+                        if (Sharing::receivesFiles(fileInfo.load()))
                             saveFile();
                         else
                             notFound(path);
@@ -190,41 +184,28 @@ void ServerThread::refuse()
 
 void ServerThread::answer(const QString &path)
 {
-    if (!RequestParser::isSafePath(path)) {
-        notFound(path);
-        return;
+    const QFileInfo target = fileInfo.load();
+    const QString thumbnails = HTML_Manager.thumbnailFolder();
+    const Route::Shared shared {
+        target.absoluteFilePath(),
+        target.isFile(),
+        Sharing::receivesFiles(target),
+        text(Configuration::IconDir),
+        thumbnails.isEmpty() ? QString() : thumbnails + QLatin1Char('/'),
+        Configuration::getCurrentConfig()->getParam(ParamThumbnailView, ReadDefault::ThumbnailView) == 1,
+    };
+    const Route::Answer answer = Route::answer(path, shared);
+    switch (answer.kind) {
+    case Route::Kind::File:
+        sendFile(answer.path, Http::StatusOk, QByteArray(), answer.orElse);
+        break;
+    case Route::Kind::Listing:
+        sendDir(answer.path);
+        break;
+    case Route::Kind::NotFound:
+        notFound(answer.path);
+        break;
     }
-
-    const QFileInfo shared = fileInfo.load();
-    if (shared.isFile()) {
-        const QString folder = shared.absolutePath();
-        if (path.size() <= 1 || path.mid(1) == shared.fileName())
-            sendFile(shared.absoluteFilePath(), Http::StatusOk, QByteArray());
-        else if (receivesFiles(shared)) // the upload page and the files it refers to
-            sendFile(folder + path, Http::StatusOk, QByteArray());
-        else // Share File: the files beside the shared one stay private
-            notFound(folder + path);
-        return;
-    }
-
-    // The images the folder pages refer to by absolute path: the install folder's and
-    // the scaled copies.
-    const QString imageFolders[]
-        = {text(Configuration::IconDir), HTML_Manager.thumbnailFolder() + QLatin1Char('/')};
-    for (const QString &images : imageFolders) {
-        if (images.size() > 1 && path.startsWith(images)) {
-            if (isInside(path, images))
-                sendFile(path, Http::StatusOk, QByteArray());
-            else
-                notFound(path);
-            return;
-        }
-    }
-
-    if (path == QLatin1String(Http::PathRoot))
-        sendDir(shared.absoluteFilePath());
-    else
-        sendFile(shared.absoluteFilePath() + path, Http::StatusOk, QByteArray());
 }
 
 void ServerThread::sendHeader(const QByteArray &status, const QByteArray &last)
@@ -253,17 +234,15 @@ void ServerThread::notFound(const QString &file)
     request->socket->write(Html::notFoundPage(RequestParser::decodedPath(request->session->url), file));
 }
 
-void ServerThread::sendFile(const QString &path, const QByteArray &status, const QByteArray &type)
+void ServerThread::sendFile(const QString &path, const QByteArray &status, const QByteArray &type,
+                            const QString &orElse)
 {
     const QFileInfo info(path);
     if (!info.exists()) {
-        const QString favicon = text(Configuration::IconDir) + QLatin1String("favicon.ico");
-        if (Configuration::getCurrentConfig()->getParam(ParamThumbnailView, ReadDefault::ThumbnailView) == 1
-            && path.endsWith(QLatin1String(Http::FaviconSuffix)) && path != favicon) {
-            sendFile(favicon, Http::StatusOk, QByteArray());
-            return;
-        }
-        notFound(path);
+        if (orElse.isEmpty())
+            notFound(path);
+        else
+            sendFile(orElse, status, type);
         return;
     }
     // Only regular files: a folder has no bytes, and a pipe or device could hang the thread.
@@ -312,12 +291,6 @@ void ServerThread::sendDir(const QString &folder)
         FolderPage::page(listing.rows, listing.allReady,
                          thumbnails ? FolderPage::thumbnailBody() : QByteArray(FolderPage::PlainBody),
                          fileInfo.load().absoluteFilePath()));
-}
-
-bool ServerThread::receivesFiles(const QFileInfo &shared)
-{
-    return shared.isFile()
-        && QDir::cleanPath(shared.absolutePath()) == QDir::cleanPath(text(Configuration::LangPath));
 }
 
 void ServerThread::sendPage(const char *name, const QByteArray &status)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "config/lockedvalue.h"
+#include "base/lockedvalue.h"
 #include "pages/html_element_manager.h"
 
 #include <QByteArray>
@@ -40,8 +40,8 @@ public:
     // What is shared: the shared folder, the shared file, or in Get Files mode the
     // upload page. Written by the GUI thread, read by every connection.
     static LockedValue<QFileInfo> fileInfo;
-    // The window's operating mode (0 Share Folder, 1 Share File, 2 Get Files); the
-    // connections tell the modes apart by fileInfo alone.
+    // The window's operating mode, a Sharing::Mode; the connections tell the modes apart
+    // by fileInfo alone.
     static int OperatingMode;
     // The cells of the thumbnail listing and the worker that scales the photos.
     static HTML_Element_Manager HTML_Manager;
@@ -65,13 +65,13 @@ private:
     void answer(const QString &path);
     void sendHeader(const QByteArray &status, const QByteArray &last);
     void notFound(const QString &file);
-    void sendFile(const QString &path, const QByteArray &status, const QByteArray &type);
+    // orElse: sent instead when the file does not exist; empty for the not-found page.
+    void sendFile(const QString &path, const QByteArray &status, const QByteArray &type,
+                  const QString &orElse = QString());
     void sendDir(const QString &folder);
     void saveFile();
     // One of the server's own pages, as UTF-8 HTML.
     void sendPage(const char *name, const QByteArray &status);
-    // Whether the shared target is the upload page, which only Get Files mode shares.
-    static bool receivesFiles(const QFileInfo &shared);
 
     qintptr socketDescriptor;
     int authMode;

@@ -1,4 +1,4 @@
-#include "app/serveoptions.h"
+#include "serve/serveoptions.h"
 #include "config/paramid.h"
 #include "net/hostaddresses.h"
 #include "net/outsideservices.h"
@@ -8,6 +8,7 @@
 #include "server/limits.h"
 #include "server/multipart.h"
 #include "server/requestparser.h"
+#include "server/route.h"
 
 #include <QtTest>
 
@@ -22,6 +23,8 @@ private Q_SLOTS:
     void requestHead();
     void paths_data();
     void paths();
+    void route_data();
+    void route();
     void multipart_data();
     void multipart();
     void uploadNames_data();
@@ -127,6 +130,45 @@ void tst_Parsers::paths()
     const RequestParser::ParseResult result = RequestParser::parseHead("GET " + target + " HTTP/1.1\r\n\r\n");
     QCOMPARE(RequestParser::decodedPath(result.head.url), decoded);
     QCOMPARE(RequestParser::isSafePath(decoded), safe);
+}
+
+void tst_Parsers::route_data()
+{
+    QTest::addColumn<QString>("share"); // folder /s, file /s/a.txt, or the upload page /p/upload.html
+    QTest::addColumn<bool>("thumbnails");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("answer"); // kind, path and stand-in
+
+    QTest::addRow("listing") << "folder" << false << "/" << "listing /s";
+    QTest::addRow("a file") << "folder" << false << "/a.txt" << "file /s/a.txt";
+    QTest::addRow("a subfolder's file") << "folder" << false << "/sub/b.txt" << "file /s/sub/b.txt";
+    QTest::addRow("dot-dot") << "folder" << false << "/sub/../../x" << "none /sub/../../x";
+    QTest::addRow("backslash") << "folder" << false << "/a\\b" << "none /a\\b";
+    QTest::addRow("install image") << "folder" << true << "/i/doc.png" << "file /i/doc.png";
+    QTest::addRow("install image folder") << "folder" << false << "/i/" << "none /i/";
+    QTest::addRow("scaled copy") << "folder" << false << "/t/1f.jpg" << "file /t/1f.jpg";
+    QTest::addRow("favicon, thumbnail view") << "folder" << true << "/favicon.ico" << "file /s/favicon.ico /i/favicon.ico";
+    QTest::addRow("favicon, plain view") << "folder" << false << "/favicon.ico" << "file /s/favicon.ico";
+    QTest::addRow("shared file at the root") << "file" << false << "/" << "file /s/a.txt";
+    QTest::addRow("shared file by name") << "file" << false << "/a.txt" << "file /s/a.txt";
+    QTest::addRow("beside the shared file") << "file" << true << "/b.txt" << "none /s/b.txt";
+    QTest::addRow("upload page") << "page" << false << "/" << "file /p/upload.html";
+    QTest::addRow("beside the upload page") << "page" << false << "/upload.css" << "file /p/upload.css";
+    QTest::addRow("out of the page folder") << "page" << false << "/../img/x" << "none /../img/x";
+}
+
+void tst_Parsers::route()
+{
+    QFETCH(QString, share);
+    QFETCH(bool, thumbnails);
+    QFETCH(QString, path);
+    QFETCH(QString, answer);
+    const QString target = share == "folder" ? QStringLiteral("/s") : share == "file" ? QStringLiteral("/s/a.txt")
+                                                                                      : QStringLiteral("/p/upload.html");
+    const Route::Answer a = Route::answer(
+        path, {target, share != "folder", share == "page", QStringLiteral("/i/"), QStringLiteral("/t/"), thumbnails});
+    const char *kinds[] = {"file", "listing", "none"};
+    QCOMPARE((QStringList {QLatin1String(kinds[int(a.kind)]), a.path, a.orElse}).join(QLatin1Char(' ')).trimmed(), answer);
 }
 
 void tst_Parsers::multipart_data()

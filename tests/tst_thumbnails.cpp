@@ -1,4 +1,4 @@
-#include "pages/folderpage.h"
+#include "pages/html.h"
 #include "support/testserver.h"
 
 #include <QBuffer>
@@ -60,14 +60,14 @@ void tst_Thumbnails::listing()
     // The page reloads until every scaled copy is made.
     QByteArray page;
     QTRY_VERIFY_WITH_TIMEOUT(!(page = server.get("/").body).contains("http-equiv=\"refresh\""), 20000);
-    QVERIFY(page.startsWith("<html><body background=\"" + FolderPage::iconLink("sand-light.jpg") + "\">"));
+    QVERIFY(page.startsWith("<html><body background=\"" + Html::iconLink("sand-light.jpg") + "\">"));
     QMap<QString, QByteArray> shown = pictures(page);
     QCOMPARE(shown.value("small.png"), QByteArray("small.png"));
-    QCOMPARE(shown.value("doc.pdf"), FolderPage::iconLink("doc.png"));
-    QCOMPARE(shown.value("bomb.png"), FolderPage::iconLink("image.png"));
+    QCOMPARE(shown.value("doc.pdf"), Html::iconLink("doc.png"));
+    QCOMPARE(shown.value("bomb.png"), Html::iconLink("image.png"));
     QCOMPARE(shown.value("notes"), QByteArray());
     const QByteArray copy = shown.value("big.jpg");
-    QVERIFY(copy.startsWith(FolderPage::pathLink(QFile::encodeName(ServerThread::HTML_Manager.thumbnailFolder()))));
+    QVERIFY(copy.startsWith(Html::pathLink(QFile::encodeName(ServerThread::HTML_Manager.thumbnailFolder()))));
     const QImage scaled = QImage::fromData(server.get(copy).body);
     QCOMPARE(scaled.size(), QSize(128, 85));
 

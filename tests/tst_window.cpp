@@ -208,8 +208,8 @@ void tst_Window::viewAddress()
     window.linkActivated(QString());
     current()->setParam(ParamPort, 8081);
     window.linkActivated(QString());
-    QCOMPARE(opened, (QList<QUrl> {QUrl(QStringLiteral("http://") + first),
-                                   QUrl(QStringLiteral("http://%1:8081").arg(first))}));
+    QCOMPARE(opened, (QList<QUrl> {QUrl(QStringLiteral("http://%1/").arg(first)),
+                                   QUrl(QStringLiteral("http://%1:8081/").arg(first))}));
 }
 
 void tst_Window::dataLimitBox()

@@ -1,5 +1,6 @@
-#include "app/servecommand.h"
-#include "app/serveoptions.h"
+#include "serve/servecommand.h"
+#include "serve/serveoptions.h"
+#include "server/sharing.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
@@ -12,7 +13,7 @@ int main(int argc, char *argv[])
         qputenv("QT_NO_GLIB", "1");
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tarnwick-serve"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(TARNWICK_VERSION));
+    QCoreApplication::setApplicationVersion(Sharing::version());
 
     QString error;
     const std::optional<ServeOptions> options
@@ -26,7 +27,7 @@ int main(int argc, char *argv[])
         return 0;
     }
     if (options->version) {
-        QTextStream(stdout) << "tarnwick-serve " << TARNWICK_VERSION << '\n';
+        QTextStream(stdout) << "tarnwick-serve " << Sharing::version() << '\n';
         return 0;
     }
     return ServeCommand(*options).run();

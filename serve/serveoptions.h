@@ -1,5 +1,7 @@
 #pragma once
 
+#include "server/sharing.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -10,9 +12,7 @@
 // run and are never saved.
 struct ServeOptions
 {
-    enum Mode { ShareFolder = 0, ShareFile = 1, Receive = 2 };
-
-    Mode mode = ShareFolder;
+    Sharing::Mode mode = Sharing::ShareFolder;
     QString path;
 
     std::optional<int> port;

@@ -118,14 +118,14 @@ std::optional<ServeOptions> ServeOptions::parse(const QStringList &arguments, QS
             *error = QStringLiteral("%1 takes one PATH").arg(command);
             return std::nullopt;
         }
-        options.mode = command == QLatin1String("folder") ? ShareFolder : ShareFile;
+        options.mode = command == QLatin1String("folder") ? Sharing::ShareFolder : Sharing::ShareFile;
         options.path = positional.at(1);
     } else if (command == QLatin1String("receive")) {
         if (positional.size() != 1) {
             *error = QStringLiteral("receive takes no PATH");
             return std::nullopt;
         }
-        options.mode = Receive;
+        options.mode = Sharing::GetFiles;
     } else {
         *error = command.isEmpty() ? QStringLiteral("say what to share: folder PATH, file PATH or receive")
                                    : QStringLiteral("unknown command \"%1\"").arg(command);

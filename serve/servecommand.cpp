@@ -70,32 +70,21 @@ bool ServeCommand::prepare()
     if (options.thumbnails)
         config->setParam(ParamThumbnailView, 1);
 
-    QFileInfo target;
-    switch (options.mode) {
-    case ServeOptions::ShareFolder:
-        target = QFileInfo(options.path);
-        if (!target.isDir()) {
-            err << "tarnwick-serve: not a folder: " << options.path << Qt::endl;
-            return false;
-        }
-        break;
-    case ServeOptions::ShareFile:
-        target = QFileInfo(options.path);
-        if (!target.isFile()) {
-            err << "tarnwick-serve: not a file: " << options.path << Qt::endl;
-            return false;
-        }
-        break;
-    case ServeOptions::Receive: {
-        target = QFileInfo(QString::fromLocal8Bit(*Configuration::LangPath) + QLatin1String("upload.html"));
-        const QFileInfo downloads(config->getParam(ParamDownloadPath));
-        if (!downloads.isDir() || !downloads.isWritable()) {
-            err << "tarnwick-serve: the download folder " << downloads.filePath()
-                << " is not a writable folder (--download-dir DIR)" << Qt::endl;
-            return false;
-        }
-        break;
+    const QFileInfo target = Sharing::target(options.mode, options.path);
+    if (options.mode == Sharing::ShareFolder && !target.isDir()) {
+        err << "tarnwick-serve: not a folder: " << options.path << Qt::endl;
+        return false;
     }
+    if (options.mode == Sharing::ShareFile && !target.isFile()) {
+        err << "tarnwick-serve: not a file: " << options.path << Qt::endl;
+        return false;
+    }
+    if (options.mode == Sharing::GetFiles) {
+        if (const std::optional<QString> problem = Sharing::downloadFolderProblem(config->getParam(ParamDownloadPath))) {
+            err << "tarnwick-serve: cannot store uploads in the download folder: " << *problem
+                << " (--download-dir DIR)" << Qt::endl;
+            return false;
+        }
     }
     ServerThread::fileInfo.store(QFileInfo(target.absoluteFilePath()));
     ServerThread::OperatingMode = options.mode;
@@ -106,21 +95,19 @@ void ServeCommand::printAddresses(int port)
 {
     // The same addresses the window lists.
     const QStringList addresses = listenAddresses(interfaceEntries());
-    const QString portPart = port == 80 ? QString() : QStringLiteral(":%1").arg(port);
     say(QStringLiteral("Serving %1 — open:")
             .arg(QDir::toNativeSeparators(ServerThread::fileInfo.load().filePath())));
     for (const QString &address : addresses)
-        say(QStringLiteral("  http://%1%2/").arg(address, portPart));
+        say(QLatin1String("  ") + Sharing::address(address, port));
 }
 
 void ServeCommand::checkReachability(int port)
 {
     auto *check = new ReachabilityCheck(this);
-    const QString portPart = port == 80 ? QString() : QStringLiteral(":%1").arg(port);
     connect(check, &ReachabilityCheck::answered, this,
-            [this, portPart](const QString &address, bool reachable) {
-                say(QStringLiteral("Public address: http://%1%2/ (%3)")
-                        .arg(address, portPart,
+            [this, port](const QString &address, bool reachable) {
+                say(QStringLiteral("Public address: %1 (%2)")
+                        .arg(Sharing::address(address, port),
                              reachable ? QStringLiteral("reachable from the internet")
                                        : QStringLiteral("not reachable from the internet")));
             });

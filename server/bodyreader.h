@@ -1,0 +1,72 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QDeadlineTimer>
+
+#include <atomic>
+#include <functional>
+
+class DataBudget;
+class QAbstractSocket;
+class QFile;
+
+/*!
+    Reads a request body from a connection at the pace every body must keep:
+    Limits::BlockSize bytes within every wait (Limits::UploadSilenceMs unless set), over all
+    reads of it, so that a body trickled a few bytes at a time ends as one that fell silent
+    would. What Qt read ahead with the request head comes first, then large reads straight
+    from the socket; unlike Qt's own reads, the end of the browser's data leaves the socket
+    open for the answer. Each piece is sized by the data budget and counted.
+*/
+class BodyReader
+{
+public:
+    // How storing an upload's file ended.
+    enum class SaveResult {
+        // The part's delimiter came, and the body up to its announced length.
+        Stored,
+        // The browser went away, or fell behind the pace, first.
+        Incomplete,
+        // The announced body ended without the part's delimiter.
+        NoDelimiter,
+        // The file took fewer bytes than it was given (a full disk, say).
+        WriteFailed,
+        // The stop flag was set: the server stopped, or the data limit was reached.
+        Stopped,
+    };
+
+    // counted(n): n more bytes came; counted(0): none did, look at the limit.
+    BodyReader(QAbstractSocket &socket, DataBudget &budget, const std::atomic<bool> &stop,
+               std::function<void(qint64)> counted);
+
+    void setWait(int ms) { m_waitMs = ms; }
+
+    // Up to maxSize bytes; empty when the browser went away or fell behind, or when stopped.
+    QByteArray read(qint64 maxSize);
+
+    /*!
+        Writes the part's content, everything before the first \a delimiter, into the opened
+        \a file, which stays open: first from \a received, the start of the content that came
+        with the part header, then from the rest of the body, \a length bytes still to come.
+        What follows the delimiter is read and dropped; nothing beyond \a length is read.
+    */
+    SaveResult save(QFile *file, const QByteArray &received, qint64 length, QByteArrayView delimiter);
+
+private:
+    // Up to maxSize bytes, uncounted; 0 or less when the browser went away or fell behind,
+    // or the stop flag was set.
+    qint64 receive(char *data, qint64 maxSize);
+    // Each full block of the body grants it another wait.
+    void keepPace(qint64 n);
+    SaveResult ended() const;
+
+    QAbstractSocket &m_socket;
+    DataBudget &m_budget;
+    const std::atomic<bool> &m_stop;
+    std::function<void(qint64)> m_counted;
+    int m_waitMs;
+    // When the body's next block is due, and how much of it has come; set by the first read.
+    QDeadlineTimer m_blockDue {QDeadlineTimer::Forever};
+    qint64 m_blockReceived = 0;
+};

@@ -87,6 +87,7 @@ TarnwickWebServer::TarnwickWebServer(const char *argument)
     connect(exitButton, &QPushButton::clicked, this, &TarnwickWebServer::close);
 
     addressList = new AddressList;
+    connect(addressList, &AddressList::status, hub, &EventHandler::statusmsg);
     createLandscape();
 
     configAction

@@ -1,6 +1,5 @@
 #include "addresslist.h"
 
-#include "app/eventhandler.h"
 #include "config/configuration.h"
 #include "net/hostaddresses.h"
 #include "net/outsideservices.h"
@@ -28,13 +27,6 @@ bool dnsSettingsDiffer(const Configuration *a, const Configuration *b)
 int currentPort()
 {
     return Configuration::getCurrentConfig()->getParam(ParamPort, ReadDefault::Port);
-}
-
-void showStatus(const QString &text)
-{
-    // The window creates the status hub before the list; a list on its own has no line.
-    if (EventHandler::eventHandler)
-        EventHandler::eventHandler->statusmsg(text);
 }
 } // namespace
 
@@ -71,7 +63,7 @@ void AddressList::updateAll()
 {
     reachability = Qt::lightGray;
     if (lastError != QNetworkReply::NoError)
-        showStatus(QString());
+        Q_EMIT status(QString());
     updateAddresses();
     if (!onLine)
         return;
@@ -138,7 +130,7 @@ void AddressList::slotError(QNetworkReply::NetworkError code)
 void AddressList::replyFinished(QNetworkReply *reply)
 {
     if (lastError != QNetworkReply::NoError)
-        showStatus(tr("No internet connection"));
+        Q_EMIT status(tr("No internet connection"));
     if (!reply || !pending.removeOne(reply))
         return;
     reply->deleteLater();

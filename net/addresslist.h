@@ -34,6 +34,10 @@ public:
     // The address of the selected row, or of the first row when none is selected.
     QString getSelectedItemName() const;
 
+Q_SIGNALS:
+    // A line for the window's status line; empty to clear the last one.
+    void status(const QString &text);
+
 private:
     void setPort(int row, int column);
     void replyFinished(QNetworkReply *reply);

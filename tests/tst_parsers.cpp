@@ -5,6 +5,7 @@
 #include "pages/html.h"
 #include "server/access.h"
 #include "server/contenttype.h"
+#include "server/databudget.h"
 #include "server/limits.h"
 #include "server/multipart.h"
 #include "server/requestparser.h"
@@ -32,6 +33,8 @@ private Q_SLOTS:
     void delimiterSplit();
     void texts_data();
     void texts();
+    void dataBudget_data();
+    void dataBudget();
     void access_data();
     void access();
     void addresses();
@@ -301,6 +304,32 @@ void tst_Parsers::texts()
     QFETCH(QByteArray, made);
     QFETCH(QByteArray, expected);
     QCOMPARE(made, expected);
+}
+
+void tst_Parsers::dataBudget_data()
+{
+    QTest::addColumn<qint64>("limit");
+    QTest::addColumn<qint64>("used");
+    QTest::addColumn<qint64>("promised");
+    QTest::addColumn<qint64>("piece"); // of 100000 wanted
+
+    QTest::addRow("no limit") << qint64(0) << qint64(500) << qint64(0) << qint64(100000);
+    QTest::addRow("room for all") << qint64(300000) << qint64(1000) << qint64(0) << qint64(100000);
+    QTest::addRow("one byte left") << qint64(10000) << qint64(9999) << qint64(0) << qint64(1024);
+    QTest::addRow("a block left") << qint64(10000) << qint64(8976) << qint64(0) << qint64(1024);
+    QTest::addRow("a block and a byte") << qint64(10000) << qint64(8975) << qint64(0) << qint64(2048);
+    QTest::addRow("the rest promised") << qint64(10000) << qint64(5000) << qint64(5000) << qint64(0);
+    QTest::addRow("reached") << qint64(10000) << qint64(10000) << qint64(0) << qint64(0);
+    QTest::addRow("passed") << qint64(10000) << qint64(12000) << qint64(0) << qint64(0);
+}
+
+void tst_Parsers::dataBudget()
+{
+    QFETCH(qint64, limit);
+    QFETCH(qint64, used);
+    QFETCH(qint64, promised);
+    QFETCH(qint64, piece);
+    QCOMPARE(DataBudget::pieceSize(100000, limit, used, promised), piece);
 }
 
 void tst_Parsers::access_data()

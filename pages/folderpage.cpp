@@ -77,12 +77,11 @@ bool isAscii(const char *name, qsizetype size)
     return std::all_of(name, name + size, [](char c) { return static_cast<uchar>(c) < 0x80; });
 }
 
-// A name that does not decode cleanly has no QString that names the file again, so
-// neither its link nor any other file call could reach it.
-bool decodesCleanly(const char *name, qsizetype size)
+// A name that is not valid UTF-8 is linked by its bytes and shown with stand-ins for
+// the bytes that are not.
+bool isUtf8(const char *name, qsizetype size)
 {
-    const QByteArray bytes = QByteArray::fromRawData(name, size);
-    return QFile::encodeName(QFile::decodeName(bytes)) == bytes;
+    return QUtf8StringView(name, size).isValidUtf8();
 }
 
 // UTF-8 bytes in the order QString::compare() gives their texts. Byte order is code point
@@ -132,6 +131,7 @@ struct FolderFile
     qsizetype nameSize;
     qint64 size;
     qint64 modifiedMs;
+    bool isUtf8;
 };
 
 struct FolderFiles
@@ -140,6 +140,13 @@ struct FolderFiles
     std::vector<FolderFile> files;
 
     const char *name(const FolderFile &file) const { return names.constData() + file.offset; }
+    QByteArrayView nameOf(const FolderFile &file) const { return QByteArrayView(name(file), file.nameSize); }
+    // The name as the page shows it.
+    QByteArray textOf(const FolderFile &file) const
+    {
+        return file.isUtf8 ? QByteArray::fromRawData(name(file), file.nameSize)
+                           : QString::fromUtf8(nameOf(file)).toUtf8();
+    }
 
     bool sortsBefore(const FolderFile &a, const FolderFile &b) const
     {
@@ -174,9 +181,8 @@ FolderFiles readFolder(const QString &folder)
         if (::fstatat(fd, name, &status, 0) != 0 || !S_ISREG(status.st_mode))
             continue;
         const auto nameSize = qsizetype(std::strlen(name));
-        if (!isAscii(name, nameSize) && !decodesCleanly(name, nameSize))
-            continue;
         FolderFile file {};
+        file.isUtf8 = isAscii(name, nameSize) || isUtf8(name, nameSize);
         for (int word = 0; word < KeyWords; ++word)
             file.key[word] = keyWord(name, nameSize, word * KeyWordBytes);
         file.offset = found.names.size();
@@ -221,7 +227,7 @@ Listing plainListing(const QString &folder)
         listing.count, [&out](const char *tag, qsizetype size) { out = write(out, tag, size); },
         [&](qsizetype i) {
             const FolderFile &file = found.files[size_t(i)];
-            out = Html::writeCell(out, found.name(file), file.nameSize, file.size, label);
+            out = Html::writeCell(out, found.nameOf(file), found.textOf(file), file.size, label);
         });
     listing.rows.truncate(out - listing.rows.constData());
     return listing;
@@ -235,26 +241,35 @@ Listing thumbnailListing(const QString &folder, HTML_Element_Manager &manager)
     if (listing.count == 0)
         return listing;
 
+    // Elements for the names a QFileInfo can name; the others get plain cells.
     const QByteArray folderPath = QFile::encodeName(folder) + '/';
     QList<QByteArray> keys;
+    QList<const FolderFile *> named;
     keys.reserve(listing.count);
-    for (const FolderFile &file : found.files)
-        keys.append(
-            HTML_Element_Manager::key(folderPath + QByteArray::fromRawData(found.name(file), file.nameSize),
-                                      file.size, file.modifiedMs));
+    for (const FolderFile &file : found.files) {
+        if (!file.isUtf8)
+            continue;
+        keys.append(HTML_Element_Manager::key(folderPath + found.nameOf(file).toByteArray(), file.size,
+                                              file.modifiedMs));
+        named.append(&file);
+    }
     const QDir dir(folder);
     // The page holds its elements until it is built, whatever the cache drops meanwhile.
     const QList<std::shared_ptr<HTML_Element>> elements = manager.elements(keys, [&](qsizetype i) {
-        const FolderFile &file = found.files[size_t(i)];
-        return QFileInfo(dir, QString::fromUtf8(found.name(file), file.nameSize));
+        return QFileInfo(dir, QString::fromUtf8(found.nameOf(*named.at(i))));
     });
 
     const QByteArray label = HTML_Element::sizeLabel();
     listing.rows.reserve(listing.count * BytesPerEntry);
     layOut(
         listing.count, [&listing](const char *tag, qsizetype size) { listing.rows.append(tag, size); },
-        [&](qsizetype i) {
-            const HTML_Element &element = *elements.at(i);
+        [&, next = qsizetype(0)](qsizetype i) mutable {
+            const FolderFile &file = found.files[size_t(i)];
+            if (!file.isUtf8) {
+                Html::appendCell(listing.rows, found.nameOf(file), found.textOf(file), file.size, QByteArray(), label);
+                return;
+            }
+            const HTML_Element &element = *elements.at(next++);
             // Asked before the cell is written: a cell that shows its copy while the page
             // still reloads costs a reload, the other way round the copy would never show.
             if (!element.isReady())

@@ -154,13 +154,13 @@ qsizetype cellBound(qsizetype nameSize, qsizetype labelSize, qsizetype pictureSi
         + labelSize + MaxSizeDigits + length(CellEnd);
 }
 
-char *writeCell(char *out, const char *name, qsizetype nameSize, qint64 size, const QByteArray &label,
+char *writeCell(char *out, QByteArrayView name, QByteArrayView text, qint64 size, const QByteArray &label,
                 const QByteArray &picture)
 {
     out = write(out, CellStart);
     // Encoded whole, so "#", "?" and "%" stay part of the name and a ":" cannot
     // make the link look like a scheme.
-    out = writePercentEncoded(name, nameSize, out);
+    out = writePercentEncoded(name.data(), name.size(), out);
     out = write(out, LinkEnd);
     if (!picture.isNull()) {
         out = write(out, PictureStart);
@@ -168,7 +168,7 @@ char *writeCell(char *out, const char *name, qsizetype nameSize, qint64 size, co
         out = write(out, PictureEnd);
     }
     out = write(out, NameStart);
-    out = writeEscapedUtf8(name, nameSize, out);
+    out = writeEscapedUtf8(text.data(), text.size(), out);
     out = write(out, NameEnd);
     out = write(out, label.constData(), label.size());
     out = std::to_chars(out, out + MaxSizeDigits, size).ptr;
@@ -186,13 +186,12 @@ QByteArray pathLink(const QByteArray &path)
     return percentEncoded(path, '/');
 }
 
-void appendCell(QByteArray &out, const QByteArray &utf8Name, qint64 size, const QByteArray &picture,
+void appendCell(QByteArray &out, QByteArrayView name, QByteArrayView text, qint64 size, const QByteArray &picture,
                 const QByteArray &label)
 {
     const qsizetype start = out.size();
-    out.resize(start + cellBound(utf8Name.size(), label.size(), picture.size()));
-    const char *end
-        = writeCell(out.data() + start, utf8Name.constData(), utf8Name.size(), size, label, picture);
+    out.resize(start + cellBound(name.size(), label.size(), picture.size()));
+    const char *end = writeCell(out.data() + start, name, text, size, label, picture);
     out.truncate(end - out.constData());
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 
 // Text placed into the server's HTML pages.
@@ -34,14 +35,16 @@ QByteArray pathLink(const QByteArray &path);
 QByteArray iconLink(const char *file);
 
 /*!
- * The cell of a listing for a file of this name and size: a link to the file, the picture
- * at \a picture (in link form) when it is not null, the name and "Size=" (\a label, as
- * translated) with the size in bytes. writeCell() writes at most cellBound() bytes.
+ * The cell of a listing for a file of this name and size: a link to the file by its name's
+ * bytes, the picture at \a picture (in link form) when it is not null, the name as \a text
+ * (UTF-8; the name itself when it is valid UTF-8) and "Size=" (\a label, as translated)
+ * with the size in bytes. writeCell() writes at most cellBound() bytes for a name of
+ * nameSize bytes.
  */
 qsizetype cellBound(qsizetype nameSize, qsizetype labelSize, qsizetype pictureSize = 0);
-char *writeCell(char *out, const char *name, qsizetype nameSize, qint64 size, const QByteArray &label,
+char *writeCell(char *out, QByteArrayView name, QByteArrayView text, qint64 size, const QByteArray &label,
                 const QByteArray &picture = QByteArray());
-void appendCell(QByteArray &out, const QByteArray &utf8Name, qint64 size, const QByteArray &picture,
+void appendCell(QByteArray &out, QByteArrayView name, QByteArrayView text, qint64 size, const QByteArray &picture,
                 const QByteArray &label);
 
 } // namespace Html

@@ -119,7 +119,7 @@ QByteArray HTML_Element::sizeLabel()
 
 void HTML_Element::toHTML(QByteArray &out, const QByteArray &sizeLabel) const
 {
-    Html::appendCell(out, utf8Name, size, isReady() ? address : Html::iconLink(ImageIcon),
+    Html::appendCell(out, utf8Name, utf8Name, size, isReady() ? address : Html::iconLink(ImageIcon),
                            sizeLabel);
 }
 

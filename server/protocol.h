@@ -11,6 +11,8 @@ constexpr char StatusOk[] = "202 OK";
 // The interim answer that lets a client waiting on "Expect: 100-continue" send its body.
 constexpr char StatusContinue[] = "100 Continue";
 constexpr char StatusUnauthorized[] = "401 Authorization Required";
+// A request for another site's name (DNS rebinding), or a form another site posted.
+constexpr char StatusForbidden[] = "403 Forbidden";
 constexpr char StatusNotFound[] = "404 Not Found";
 constexpr char StatusServerError[] = "500 Internal Server Error";
 constexpr char StatusCantRead[] = "501 Can't read file";
@@ -40,6 +42,11 @@ constexpr char HeaderCookie[] = "Cookie";
 constexpr char HeaderAuthorization[] = "Authorization";
 constexpr char HeaderTransferEncoding[] = "Transfer-Encoding";
 constexpr char HeaderExpect[] = "Expect";
+constexpr char HeaderHost[] = "Host";
+constexpr char HeaderOrigin[] = "Origin";
+constexpr char HeaderFetchSite[] = "Sec-Fetch-Site";
+// The Sec-Fetch-Site value of a request that a page of another site made.
+constexpr char FetchCrossSite[] = "cross-site";
 // The one expectation understood, compared without regard to letter case.
 constexpr char ExpectContinue[] = "100-continue";
 // The part header of an upload names its file here.

@@ -5,7 +5,6 @@
 #include "protocol.h"
 
 #include <QByteArrayView>
-#include <QStringTokenizer>
 
 #include <limits>
 
@@ -158,6 +157,15 @@ Status parseHeaderLine(QByteArrayView line, RequestHead *head, Fields *fields)
     } else if (equalsNoCase(name, Http::HeaderAuthorization)) {
         if (!fields->authorization)
             fields->authorization = value;
+    } else if (equalsNoCase(name, Http::HeaderHost)) {
+        // Two different hosts leave it open which site the request is for.
+        if (head->host && *head->host != value)
+            return Status::Bad;
+        head->host = value.toByteArray();
+    } else if (equalsNoCase(name, Http::HeaderOrigin)) {
+        head->origin = value.toByteArray();
+    } else if (equalsNoCase(name, Http::HeaderFetchSite)) {
+        head->fetchSite = value.toByteArray();
     }
     return Status::Complete;
 }
@@ -284,20 +292,9 @@ QString formField(const QByteArray &body, const QByteArray &name)
     return QString();
 }
 
-bool isSafePath(const QString &decodedPath)
+QByteArray decodedPath(const QUrl &url)
 {
-    if (decodedPath.contains(QChar(0)) || decodedPath.contains(QLatin1Char('\\')))
-        return false;
-    for (const QStringView segment : qTokenize(decodedPath, u'/')) {
-        if (segment == u"..")
-            return false;
-    }
-    return true;
-}
-
-QString decodedPath(const QUrl &url)
-{
-    return QString::fromUtf8(percentDecoded(url.path(QUrl::FullyEncoded).toLatin1(), false));
+    return percentDecoded(url.path(QUrl::FullyEncoded).toLatin1(), false);
 }
 
 } // namespace RequestParser

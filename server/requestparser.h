@@ -29,6 +29,11 @@ struct RequestHead
     // Decoded Basic credentials "user:password"; empty when none or malformed.
     QString credentials;
     bool hasCredentials = false;
+    // The Host value (none for a client of HTTP/1.0 that sends none), the Origin value and
+    // the Sec-Fetch-Site value, as sent.
+    std::optional<QByteArray> host;
+    QByteArray origin;
+    QByteArray fetchSite;
 };
 
 enum class Status {
@@ -71,11 +76,8 @@ std::optional<QString> basicCredentials(const QByteArray &authorizationValue);
 // encode it ("+" is a blank, escapes are UTF-8); empty when absent.
 QString formField(const QByteArray &body, const QByteArray &name);
 
-// False for a path that could leave the folder it is joined to: a ".." segment,
-// a NUL or a backslash.
-bool isSafePath(const QString &decodedPath);
-
-// The URL's path with every percent escape decoded (also "%2F"), read as UTF-8.
-QString decodedPath(const QUrl &url);
+// The URL's path with every percent escape decoded (also "%2F"): the bytes of a file
+// name as the file system holds them, UTF-8 or not.
+QByteArray decodedPath(const QUrl &url);
 
 } // namespace RequestParser

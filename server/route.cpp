@@ -1,57 +1,57 @@
 #include "route.h"
 
 #include "protocol.h"
-#include "requestparser.h"
-
-#include <QFileInfo>
 
 namespace {
 
 constexpr char FaviconName[] = "favicon.ico";
 
-Route::Answer file(const QString &path, const Route::Shared &shared)
+// One entry of a folder, as a listing shows it: a name of its own, not hidden (which also
+// leaves out "." and "..").
+bool isListedName(const QByteArray &name)
 {
-    // The thumbnail view's pages ask for a favicon, which the install folder has.
-    const QString favicon = shared.iconFolder + QLatin1String(FaviconName);
-    const bool standIn
-        = shared.thumbnails && path.endsWith(QLatin1String(Http::FaviconSuffix)) && path != favicon;
-    return {Route::Kind::File, path, standIn ? favicon : QString()};
+    return !name.isEmpty() && !name.startsWith('.') && !name.contains('/') && !name.contains('\0');
 }
 
-Route::Answer notFound(const QString &path)
+Route::Answer file(const QByteArray &path, const Route::Shared &shared)
 {
-    return {Route::Kind::NotFound, path, QString()};
+    // The thumbnail view's pages ask for a favicon, which the install folder has.
+    const QByteArray favicon = shared.iconFolder + FaviconName;
+    const bool standIn = shared.thumbnails && path.endsWith(Http::FaviconSuffix) && path != favicon;
+    return {Route::Kind::File, path, standIn ? favicon : QByteArray()};
+}
+
+Route::Answer notFound(const QByteArray &path)
+{
+    return {Route::Kind::NotFound, path, QByteArray()};
 }
 
 } // namespace
 
 namespace Route {
 
-Answer answer(const QString &path, const Shared &shared)
+Answer answer(const QByteArray &path, const Shared &shared)
 {
-    if (!RequestParser::isSafePath(path))
-        return notFound(path);
-
+    const QByteArray name = path.mid(1);
     if (shared.isFile) {
-        const QFileInfo target(shared.target);
-        const QString folder = target.absolutePath();
-        if (path.size() <= 1 || path.mid(1) == target.fileName())
+        const QByteArray folder = shared.target.left(shared.target.lastIndexOf('/'));
+        if (path == Http::PathRoot || path == shared.target.mid(folder.size()))
             return file(shared.target, shared);
-        // Get Files shares the upload page and the files it refers to; Share File keeps the
+        // Get Files shares the upload page and the files beside it; Share File keeps the
         // files beside the shared one private.
-        return shared.receivesFiles ? file(folder + path, shared) : notFound(folder + path);
+        return shared.receivesFiles && isListedName(name) ? file(folder + path, shared)
+                                                          : notFound(folder + path);
     }
 
-    // The images the folder pages refer to by absolute path. The path holds no ".."
-    // segment, so it stays in the folder it names.
-    for (const QString &images : {shared.iconFolder, shared.thumbnailFolder}) {
+    // The images the folder pages refer to by absolute path.
+    for (const QByteArray &images : {shared.iconFolder, shared.thumbnailFolder}) {
         if (images.size() > 1 && path.startsWith(images))
-            return path.size() > images.size() ? Answer {Kind::File, path, QString()} : notFound(path);
+            return isListedName(path.mid(images.size())) ? Answer {Kind::File, path, QByteArray()} : notFound(path);
     }
 
-    if (path == QLatin1String(Http::PathRoot))
-        return {Kind::Listing, shared.target, QString()};
-    return file(shared.target + path, shared);
+    if (path == Http::PathRoot)
+        return {Kind::Listing, shared.target, QByteArray()};
+    return isListedName(name) ? file(shared.target + path, shared) : notFound(shared.target + path);
 }
 
 } // namespace Route

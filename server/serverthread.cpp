@@ -22,7 +22,9 @@
 #include <QHostAddress>
 #include <QStorageInfo>
 
+#include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 LockedValue<QFileInfo> ServerThread::fileInfo;
@@ -32,14 +34,10 @@ HTML_Element_Manager ServerThread::HTML_Manager;
 namespace {
 
 // The answers to an upload, in the page folder.
+const char LoginPage[] = "login.html";
 const char UploadOkPage[] = "upload_ok.html";
 const char UploadErrorPage[] = "upload_err.html";
 const char ExistPage[] = "exist.html";
-
-QString text(const QByteArray *value)
-{
-    return value ? QString::fromLocal8Bit(*value) : QString();
-}
 
 // The peer as the status line shows it: dotted IPv4 also for a mapped IPv6 address.
 QString addressText(const QHostAddress &address)
@@ -119,20 +117,20 @@ void ServerThread::run()
                 refuse();
             } else {
                 HTTP_Session *session = request->session;
-                QString path = RequestParser::decodedPath(session->url);
+                QByteArray path = RequestParser::decodedPath(session->url);
                 if (session->method == RequestParser::Post && session->contentLength != 0) {
                     // A body nobody asked for gets no answer. Only in Get Files mode did the
                     // owner ask for files; in the others an upload gets the not-found page
                     // and its body is only drained by the close.
-                    if (path == QLatin1String(Http::PathUpload)) {
+                    if (path == Http::PathUpload) {
                         if (Sharing::receivesFiles(fileInfo.load()))
                             saveFile();
                         else
-                            notFound(path);
+                            notFound(QFile::encodeName(fileInfo.load().absoluteFilePath()) + path);
                     }
                 } else {
-                    if (session->method == RequestParser::Post && path == QLatin1String(Http::PathLogin)) {
-                        path = QLatin1String(Http::PathRoot);
+                    if (session->method == RequestParser::Post && path == Http::PathLogin) {
+                        path = Http::PathRoot;
                         // A login starts a new session, so an id seen before it is worth nothing.
                         if (authMode == AuthPassword && request->sentPassword)
                             HTTP_Request::sessionManager.renewId(session);
@@ -179,19 +177,19 @@ void ServerThread::refuse()
         socket->write("</h1>");
         return;
     }
-    sendFile(text(Configuration::LangPath) + QLatin1String("login.html"), Http::StatusOk, Http::TypeHtmlUtf8);
+    sendPage(LoginPage, Http::StatusOk);
 }
 
-void ServerThread::answer(const QString &path)
+void ServerThread::answer(const QByteArray &path)
 {
     const QFileInfo target = fileInfo.load();
     const QString thumbnails = HTML_Manager.thumbnailFolder();
     const Route::Shared shared {
-        target.absoluteFilePath(),
+        QFile::encodeName(target.absoluteFilePath()),
         target.isFile(),
         Sharing::receivesFiles(target),
-        text(Configuration::IconDir),
-        thumbnails.isEmpty() ? QString() : thumbnails + QLatin1Char('/'),
+        *Configuration::IconDir,
+        thumbnails.isEmpty() ? QByteArray() : QFile::encodeName(thumbnails) + '/',
         Configuration::getCurrentConfig()->getParam(ParamThumbnailView, ReadDefault::ThumbnailView) == 1,
     };
     const Route::Answer answer = Route::answer(path, shared);
@@ -226,19 +224,21 @@ void ServerThread::sendHeader(const QByteArray &status, const QByteArray &last)
     request->socket->write(header);
 }
 
-void ServerThread::notFound(const QString &file)
+void ServerThread::notFound(const QByteArray &file)
 {
     responseLength = 0;
     responseType = Http::TypeHtml;
     sendHeader(Http::StatusNotFound, QByteArray());
-    request->socket->write(Html::notFoundPage(RequestParser::decodedPath(request->session->url), file));
+    request->socket->write(Html::notFoundPage(QString::fromUtf8(RequestParser::decodedPath(request->session->url)),
+                                              QString::fromUtf8(file)));
 }
 
-void ServerThread::sendFile(const QString &path, const QByteArray &status, const QByteArray &type,
-                            const QString &orElse)
+void ServerThread::sendFile(const QByteArray &path, const QByteArray &status, const QByteArray &type,
+                            const QByteArray &orElse)
 {
-    const QFileInfo info(path);
-    if (!info.exists()) {
+    // By its bytes, so that a name that is not valid UTF-8 is found too. Links are followed.
+    struct stat entry {};
+    if (::stat(path.constData(), &entry) != 0) {
         if (orElse.isEmpty())
             notFound(path);
         else
@@ -246,13 +246,18 @@ void ServerThread::sendFile(const QString &path, const QByteArray &status, const
         return;
     }
     // Only regular files: a folder has no bytes, and a pipe or device could hang the thread.
-    if (!info.isFile()) {
+    // Not blocking, and looked at again once open, in case another file took the name.
+    const int fd = S_ISREG(entry.st_mode) ? ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK) : -1;
+    if (!S_ISREG(entry.st_mode) || (fd >= 0 && (::fstat(fd, &entry) != 0 || !S_ISREG(entry.st_mode)))) {
+        if (fd >= 0)
+            ::close(fd);
         notFound(path);
         return;
     }
-
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    QFile file;
+    if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        if (fd >= 0)
+            ::close(fd);
         responseLength = 0;
         sendHeader(Http::StatusCantRead, QByteArray());
         return;
@@ -261,10 +266,11 @@ void ServerThread::sendFile(const QString &path, const QByteArray &status, const
     responseLength = file.size();
     QByteArray last;
     if (type.isEmpty()) {
-        const ContentType::Entry entry = ContentType::forFileName(info.fileName());
+        const QString name = QString::fromUtf8(path.mid(path.lastIndexOf('/') + 1));
+        const ContentType::Entry entry = ContentType::forFileName(name);
         responseType = entry.type;
         if (entry.attachment)
-            last = ContentType::attachmentLine(info.fileName());
+            last = ContentType::attachmentLine(name);
     } else {
         responseType = type;
     }
@@ -272,10 +278,11 @@ void ServerThread::sendFile(const QString &path, const QByteArray &status, const
     request->socket->sendFile(&file);
 }
 
-void ServerThread::sendDir(const QString &folder)
+void ServerThread::sendDir(const QByteArray &path)
 {
+    const QString folder = QFile::decodeName(path);
     if (!QFileInfo(folder).isDir()) {
-        notFound(folder);
+        notFound(path);
         return;
     }
 
@@ -295,7 +302,7 @@ void ServerThread::sendDir(const QString &folder)
 
 void ServerThread::sendPage(const char *name, const QByteArray &status)
 {
-    sendFile(text(Configuration::LangPath) + QLatin1String(name), status, Http::TypeHtmlUtf8);
+    sendFile(*Configuration::LangPath + name, status, Http::TypeHtmlUtf8);
 }
 
 void ServerThread::saveFile()

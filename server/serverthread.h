@@ -62,13 +62,13 @@ private Q_SLOTS:
 private:
     bool accept();
     void refuse();
-    void answer(const QString &path);
+    void answer(const QByteArray &path);
     void sendHeader(const QByteArray &status, const QByteArray &last);
-    void notFound(const QString &file);
+    void notFound(const QByteArray &file);
     // orElse: sent instead when the file does not exist; empty for the not-found page.
-    void sendFile(const QString &path, const QByteArray &status, const QByteArray &type,
-                  const QString &orElse = QString());
-    void sendDir(const QString &folder);
+    void sendFile(const QByteArray &path, const QByteArray &status, const QByteArray &type,
+                  const QByteArray &orElse = QByteArray());
+    void sendDir(const QByteArray &folder);
     void saveFile();
     // One of the server's own pages, as UTF-8 HTML.
     void sendPage(const char *name, const QByteArray &status);

@@ -8,6 +8,7 @@
 
 #include <csignal>
 #include <sys/resource.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 // The server over real loopback connections, spoken to byte for byte as a browser would.
@@ -149,6 +150,9 @@ void tst_Server::paths_data()
     QTest::addRow("encoded dot-dot") << "folder" << 0 << QByteArray("/%2e%2e/secret.txt") << QByteArray();
     QTest::addRow("a folder") << "folder" << 0 << QByteArray("/sub") << QByteArray();
     QTest::addRow("a pipe") << "folder" << 0 << QByteArray("/pipe") << QByteArray();
+    QTest::addRow("a subfolder's file") << "folder" << 0 << QByteArray("/sub/b.txt") << QByteArray();
+    QTest::addRow("through a link to a folder") << "folder" << 0 << QByteArray("/up/secret.txt") << QByteArray();
+    QTest::addRow("hidden") << "folder" << 0 << QByteArray("/.env") << QByteArray();
     QTest::addRow("image folder") << "folder" << 0 << QByteArray("@img/favicon.ico") << QByteArray("ico");
     QTest::addRow("favicon, thumbnails") << "folder" << 1 << QByteArray("/favicon.ico") << QByteArray("ico");
     QTest::addRow("shared file") << "file" << 0 << QByteArray("/") << QByteArray("A");
@@ -170,6 +174,9 @@ void tst_Server::paths()
     TestServer::write(parent.filePath("secret.txt"), "SECRET");
     TestServer::write(parent.filePath("shared/a.txt"), "A");
     TestServer::write(parent.filePath("shared/c.txt"), "C");
+    TestServer::write(parent.filePath("shared/sub/b.txt"), "B");
+    TestServer::write(parent.filePath("shared/.env"), "KEY");
+    QVERIFY(QFile::link(parent.path(), parent.filePath("shared/up")));
     QCOMPARE(::mkfifo(QFile::encodeName(parent.filePath("shared/pipe")).constData(), 0600), 0);
     TestServer::share(share == "folder" ? parent.filePath("shared")
                           : share == "file" ? parent.filePath("shared/a.txt")
@@ -190,16 +197,25 @@ void tst_Server::paths()
 
 void tst_Server::listingLinksFetchTheirFiles()
 {
-    const QStringList names {"a b.txt", "#1.txt", "what?.txt", "100%.txt", "quote\"d.txt", "\u00e4.txt", "+.txt"};
-    for (const QString &name : names)
-        server->put(name, name.toUtf8());
-    const QRegularExpression link(QStringLiteral("<a href=\"([^\"]*)\">"));
-    int fetched = 0;
-    for (auto match = link.globalMatch(QString::fromUtf8(server->get("/").body)); match.hasNext(); ++fetched) {
-        const QByteArray href = match.next().captured(1).toUtf8();
-        QVERIFY2(names.contains(QString::fromUtf8(server->get("/" + href).body)), href.constData());
+    // Every file the folder holds is listed, and every link fetches its file: also a name
+    // with a backslash, and one that is not valid UTF-8.
+    const QList<QByteArray> names {"a b.txt", "#1.txt", "what?.txt", "100%.txt", "quote\"d.txt", "\xc3\xa4.txt",
+                                   "+.txt", "back\\slash", "latin-\xe4.txt"};
+    for (const QByteArray &name : names) {
+        const int fd = ::open((QFile::encodeName(server->shared.path()) + '/' + name).constData(), O_CREAT | O_WRONLY, 0600);
+        QVERIFY(fd >= 0 && ::close(fd) == 0);
     }
-    QCOMPARE(fetched, names.size());
+    QVERIFY(QFile::link(QStringLiteral("/"), server->shared.filePath("root")));
+    const QByteArray listing = server->get("/").body;
+    QVERIFY(listing.contains("latin-\xef\xbf\xbd.txt"));
+    const QRegularExpression link(QStringLiteral("<a href=\"([^\"]*)\">"));
+    QList<QByteArray> fetched;
+    for (auto match = link.globalMatch(QString::fromUtf8(listing)); match.hasNext();) {
+        const QByteArray href = match.next().captured(1).toUtf8();
+        QCOMPARE(server->get("/" + href).code(), 202);
+        fetched.append(QByteArray::fromPercentEncoding(href));
+    }
+    QCOMPARE(QSet<QByteArray>(fetched.cbegin(), fetched.cend()), QSet<QByteArray>(names.cbegin(), names.cend()));
 }
 
 void tst_Server::requestReading_data()

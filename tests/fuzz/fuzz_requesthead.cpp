@@ -7,8 +7,8 @@
 #include "server/limits.h"
 #include "server/protocol.h"
 #include "server/requestparser.h"
+#include "server/route.h"
 
-#include <QDir>
 
 using RequestParser::ParseResult;
 using RequestParser::Status;
@@ -35,14 +35,15 @@ void checkComplete(const QByteArray &bytes, const ParseResult &result)
     FUZZ_CHECK(head.hasContentLength || head.contentLength == 0);
     FUZZ_CHECK(!head.hasCredentials || head.credentials.contains(QLatin1Char(':')));
 
-    // The path is appended to the shared folder's path: it must start a new segment, and
-    // one that passes the check must not climb out.
-    const QString path = RequestParser::decodedPath(head.url);
-    FUZZ_CHECK(path.startsWith(QLatin1Char('/')));
-    if (RequestParser::isSafePath(path)) {
-        const QString root = QStringLiteral("/srv/share");
-        const QString joined = QDir::cleanPath(root + path);
-        FUZZ_CHECK(joined == root || joined.startsWith(root + QLatin1Char('/')));
+    // Whatever the path, it reaches one listed name of the shared folder or an image folder.
+    const QByteArray path = RequestParser::decodedPath(head.url);
+    FUZZ_CHECK(path.startsWith('/'));
+    const Route::Answer answer = Route::answer(path, {"/srv/share", false, false, "/i/", "/t/", true});
+    if (answer.kind == Route::Kind::File) {
+        const QByteArray name = answer.path.mid(answer.path.lastIndexOf('/') + 1);
+        FUZZ_CHECK(!name.isEmpty() && !name.startsWith('.') && !name.contains('\0'));
+        FUZZ_CHECK(answer.path.chopped(name.size()) == "/srv/share/" || answer.path.chopped(name.size()) == "/i/"
+                   || answer.path.chopped(name.size()) == "/t/");
     }
 
     if (head.method == RequestParser::Post) {

@@ -5,6 +5,7 @@
 #include "config/session.h"
 #include "eventhandler.h"
 #include "net/addresslist.h"
+#include "net/hostaddresses.h"
 #include "server/serverthread.h"
 #include "server/sharing.h"
 #include "server/tarnwicksocket.h"
@@ -52,6 +53,7 @@ TarnwickWebServer::TarnwickWebServer(const char *argument)
 
     EventHandler::eventHandler = new EventHandler(this);
     server = new WebServer(this);
+    server->setAllowedHosts(hostNames(settings));
     // The server reaches the window through its signals only.
     EventHandler *hub = EventHandler::eventHandler;
     connect(server, &WebServer::newConnection, hub, &EventHandler::newConnection);
@@ -402,6 +404,7 @@ void TarnwickWebServer::config()
 
 void TarnwickWebServer::configurationChanged(Configuration *next)
 {
+    server->setAllowedHosts(hostNames(next));
     if (server->getState() == 1)
         addressList->configurationChanged(next);
 

@@ -1,6 +1,23 @@
 #include "hostaddresses.h"
 
+#include "config/configuration.h"
+#include "outsideservices.h"
+
+#include <QHostInfo>
 #include <QNetworkInterface>
+#include <QSysInfo>
+
+QStringList hostNames(const Configuration *settings)
+{
+    const QString name = QSysInfo::machineHostName();
+    QStringList names {name, name + QLatin1String(".local")};
+    const QString domain = QHostInfo::localDomainName();
+    if (!domain.isEmpty())
+        names.append(name + QLatin1Char('.') + domain);
+    if (settings->getParam(ParamDnsEnabled, ReadDefault::DnsEnabled) == 1)
+        names.append(OutsideServices::dnsHostName(settings->getParam(ParamDnsUser)));
+    return names;
+}
 
 QList<AddressEntry> interfaceEntries()
 {

@@ -15,6 +15,12 @@ struct AddressEntry
 // them. Interface state flags are not looked at.
 QList<AddressEntry> interfaceEntries();
 
+class Configuration;
+
+// The names besides its addresses by which browsers may reach this machine: its host name,
+// with its domain and with ".local", and the dynamic-DNS host name when that is enabled.
+QStringList hostNames(const Configuration *settings);
+
 // Where browsers can reach the server: each entry with a broadcast address (this leaves
 // out IPv6 and point-to-point entries) that is not the IPv4 loopback address, in order,
 // each address once; 127.0.0.1 alone when nothing else is left.

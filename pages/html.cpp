@@ -142,6 +142,19 @@ QByteArray escapeLatin1(const QString &text)
     return escaped(text.toLatin1());
 }
 
+QByteArray wrongHostPage(const QString &address)
+{
+    const QByteArray link = escape(address);
+    return "<html><title>Wrong address</title><body><h1>Wrong address</h1>This server is reached at <a href=\""
+        + link + "\">" + link + "</a>.</body></html>";
+}
+
+QByteArray crossSitePage()
+{
+    return "<html><title>Refused</title><body><h1>Refused</h1>A page of another site sent this form; nothing was "
+           "done.</body></html>";
+}
+
 QByteArray notFoundPage(const QString &requestPath, const QString &filePath)
 {
     return NotFoundStart + escapeLatin1(requestPath) + NotFoundFile + escapeLatin1(filePath) + NotFoundEnd;

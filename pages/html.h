@@ -22,6 +22,11 @@ char *writeEscapedUtf8(const char *utf8, qsizetype size, char *out);
 // The same for the pages sent without a charset: Latin-1, "?" for other characters.
 QByteArray escapeLatin1(const QString &text);
 
+// The page for a request that named another site than this server: where it is reached.
+QByteArray wrongHostPage(const QString &address);
+// The page for a form that a page of another site sent: nothing was done.
+QByteArray crossSitePage();
+
 // The body of the not-found page, naming the request path and the file looked for;
 // both are escaped, since the path comes from the request.
 QByteArray notFoundPage(const QString &requestPath, const QString &filePath);

@@ -82,14 +82,13 @@ bool HTTP_Request::start(int waitMs)
             return false;
         const qsizetype before = received.size();
         received += socket->read(Limits::MaxHeadSize + 1 - before);
-        if (TarnwickSocket::isStopped())
-            return false;
-        if (!watch.arrived(received, before) && before > 0)
-            continue;
-        parsed = RequestParser::parseHead(received);
+        // A head completed by the read that reached the data limit still counts: an upload
+        // is then told that nothing was kept.
+        if (watch.arrived(received, before) || before == 0)
+            parsed = RequestParser::parseHead(received);
         if (parsed.status == RequestParser::Status::Complete)
             break;
-        if (parsed.status != RequestParser::Status::Incomplete)
+        if (TarnwickSocket::isStopped() || parsed.status != RequestParser::Status::Incomplete)
             return false;
     }
     headRead = true;
@@ -103,6 +102,9 @@ bool HTTP_Request::start(int waitMs)
     session->id = head.sessionId;
     credentials = head.credentials;
     hasCredentials = head.hasCredentials;
+    host = head.host;
+    origin = head.origin;
+    fetchSite = head.fetchSite;
     expectsContinue = head.expectContinue;
     // What came of the body with the head; the rest is still in the socket.
     bodyAhead = received.mid(parsed.headSize, session->contentLength);
@@ -174,9 +176,10 @@ void HTTP_Request::close()
 {
     // A stop shuts the reading side, and from then on the system no longer opens the
     // window of a browser that may still be sending its request: closed in order, the
-    // browser would wait for room until it gives up. A reset tells it at once; nothing
-    // is written after a stop anyway.
-    if (TarnwickSocket::isStopped() && (!headRead || unreadBody > 0) && socket->socketDescriptor() >= 0) {
+    // browser would wait for room until it gives up. A reset tells it at once, unless it
+    // was given a last answer that the reset would overtake.
+    if (TarnwickSocket::isStopped() && !answeredAfterStop && (!headRead || unreadBody > 0)
+        && socket->socketDescriptor() >= 0) {
         const linger reset {1, 0};
         ::setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
         socket->abort();
@@ -189,17 +192,11 @@ void HTTP_Request::close()
     socket->flushPending(int(deadline.remainingTime()));
 
     // A browser still sending a body would take a plain close as a reset and lose the
-    // answer; after our FIN it reads the answer, and we read what it still sends.
+    // answer; after our FIN it reads the answer, and we read what it still sends, up to a
+    // bound: a client that keeps sending is cut off with a reset.
     if (socket->state() == QAbstractSocket::ConnectedState) {
         ::shutdown(int(socket->socketDescriptor()), SHUT_WR);
-        char sink[16 * 1024];
-        while (!deadline.hasExpired() && socket->state() == QAbstractSocket::ConnectedState) {
-            if (socket->bytesAvailable() == 0 && !socket->waitForReadyRead(int(deadline.remainingTime())))
-                break;
-            // Uncounted: nobody asked for these bytes.
-            if (socket->QTcpSocket::read(sink, sizeof sink) < 0)
-                break;
-        }
+        socket->drain(Limits::MaxDrain, deadline);
     }
     socket->abort();
 }

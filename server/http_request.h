@@ -8,6 +8,8 @@
 #include <QObject>
 #include <QString>
 
+#include <optional>
+
 class HTTP_Session;
 class TarnwickSocket;
 
@@ -55,12 +57,18 @@ public:
     bool hasCredentials = false;
     // The request was a form post that carried a password field.
     bool sentPassword = false;
+    // The request's Host, Origin and Sec-Fetch-Site values.
+    std::optional<QByteArray> host;
+    QByteArray origin;
+    QByteArray fetchSite;
     // The first bytes of an upload's file, read with its part header.
     QByteArray bodyStart;
     // The first bytes of a body, read with the head.
     QByteArray bodyAhead;
     // Bytes of the announced body not read yet; the reader of the rest sets it to 0.
     qint64 unreadBody = 0;
+    // The connection was given its answer after the server stopped.
+    bool answeredAfterStop = false;
 
     static SessionManager sessionManager;
 

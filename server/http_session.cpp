@@ -4,5 +4,5 @@
 
 QByteArray HTTP_Session::cookieValue() const
 {
-    return QByteArray(Http::SessionCookie) + '=' + QByteArray::number(id);
+    return QByteArray(Http::SessionCookie) + '=' + QByteArray::number(id) + Http::CookieAttributes;
 }

@@ -23,7 +23,8 @@ public:
     // or a fresh id that is not stored (yet) when the cookie named no stored session.
     quint64 id = 0;
 
-    // "SessionId=<id>", the value of the Set-Cookie line. The browser keeps the cookie until
-    // it closes, so no attribute is added.
+    // "SessionId=<id>" and its attributes, the value of the Set-Cookie line. The browser
+    // keeps the cookie until it closes, so no expiry is sent; scripts of shared pages never
+    // see it, and other sites' pages do not send it.
     QByteArray cookieValue() const;
 };

@@ -18,6 +18,9 @@ constexpr int MaxConnections = 2048;
 // end; beyond this many a new connection is answered 503, so the threads never number more
 // than MaxConnections + MaxClosingConnections.
 constexpr int MaxClosingConnections = MaxConnections / 8;
+// Connections one client address may hold at once. A browser opens a few dozen at most;
+// one visitor holding more would keep everyone else out.
+constexpr int MaxConnectionsPerAddress = 64;
 // Descriptors a connection may hold at once: its socket, its thread's wake-up, and the file
 // it sends, lists or stores. A thread that cannot get its wake-up ends the program, so the
 // server raises the process's limit as far as its connections need (Linux sets 1024 by
@@ -37,8 +40,10 @@ constexpr int SendWaitMs = 30000;
 // byte at a time would otherwise hold its thread for ever. A block per 10 s is about 100
 // bytes a second, a tenth of the slowest mobile link, so no real upload comes near it.
 constexpr int UploadSilenceMs = 10000;
-// How long closing a connection may wait for the browser to hang up.
+// How long closing a connection may wait for the browser to hang up, and how much of what
+// it still sends is read meanwhile (so that the close does not overtake the answer).
 constexpr int DisconnectWaitMs = 10000;
+constexpr qint64 MaxDrain = 256 * 1024;
 
 // The accounting block: totals grow, and the data limit is checked, per block of this size.
 constexpr qint64 BlockSize = 1024;

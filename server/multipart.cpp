@@ -247,7 +247,9 @@ std::optional<QString> storedName(const QString &name)
 {
     const qsizetype cut = qMax(name.lastIndexOf(QLatin1Char('/')), name.lastIndexOf(QLatin1Char('\\')));
     const QString last = name.mid(cut + 1);
-    if (last.isEmpty() || last == QLatin1String(".") || last == QLatin1String(".."))
+    // A name that starts with a dot is hidden, and in a home folder it could be a shell's
+    // start-up file; "." and ".." name no file at all.
+    if (last.isEmpty() || last.startsWith(QLatin1Char('.')))
         return std::nullopt;
     for (const QChar c : last) {
         if (c.category() == QChar::Other_Control)

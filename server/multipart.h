@@ -63,7 +63,7 @@ std::optional<QString> fileName(QByteArrayView disposition);
 /*!
  * The name under which an upload is stored in the download folder: the last path
  * component of \a name ("/" and "\" both separate). Nothing for a name that is empty
- * after that, is "." or "..", holds a control character, or is longer than a file
+ * after that, starts with a dot, holds a control character, or is longer than a file
  * name may be.
  */
 std::optional<QString> storedName(const QString &name);

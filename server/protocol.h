@@ -59,6 +59,7 @@ constexpr char ProductName[] = "TarnwickServer_1";
 
 // The browser session cookie.
 constexpr char SessionCookie[] = "SessionId";
+constexpr char CookieAttributes[] = "; HttpOnly; SameSite=Lax";
 
 // Content types of the server's own pages.
 constexpr char TypeHtml[] = "text/html";

@@ -18,6 +18,8 @@
 #include "uploadfile.h"
 
 #include <QDir>
+
+#include <chrono>
 #include <QFile>
 #include <QHostAddress>
 #include <QStorageInfo>
@@ -30,6 +32,14 @@
 LockedValue<QFileInfo> ServerThread::fileInfo;
 int ServerThread::OperatingMode = 0;
 HTML_Element_Manager ServerThread::HTML_Manager;
+LoginGuard ServerThread::loginGuard;
+
+QString ServerThread::peerName(const QHostAddress &address)
+{
+    bool isV4 = false;
+    const quint32 v4 = address.toIPv4Address(&isV4);
+    return isV4 ? QHostAddress(v4).toString() : address.toString();
+}
 
 namespace {
 
@@ -39,20 +49,19 @@ const char UploadOkPage[] = "upload_ok.html";
 const char UploadErrorPage[] = "upload_err.html";
 const char ExistPage[] = "exist.html";
 
-// The peer as the status line shows it: dotted IPv4 also for a mapped IPv6 address.
-QString addressText(const QHostAddress &address)
+qint64 monotonicMs()
 {
-    bool isV4 = false;
-    const quint32 v4 = address.toIPv4Address(&isV4);
-    return isV4 ? QHostAddress(v4).toString() : address.toString();
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
 } // namespace
 
-ServerThread::ServerThread(qintptr socketDescriptor, QObject *parent)
+ServerThread::ServerThread(qintptr socketDescriptor, const QStringList &hosts, QObject *parent)
     : QThread(parent)
     , request(new HTTP_Request)
     , socketDescriptor(socketDescriptor)
+    , hosts(hosts)
     , authMode(Configuration::getCurrentConfig()->getParam(ParamAuthMode, ReadDefault::AuthMode))
     , headWaitMs(Limits::RequestWaitMs)
 {
@@ -108,16 +117,27 @@ void ServerThread::run()
 
     const QHostAddress peer = socket->peerAddress();
     if (!peer.isNull()) {
-        Q_EMIT newConnection(addressText(peer));
+        peerText = peerName(peer);
+        Q_EMIT newConnection(peerText);
         const bool complete = request->start(headWaitMs);
         HeadPhase waiting = HeadPhase::Waiting;
         const bool stillOpen = headPhase.compare_exchange_strong(waiting, HeadPhase::Over);
         if (complete && stillOpen) {
-            if (!accept()) {
+            HTTP_Session *session = request->session;
+            QByteArray path = RequestParser::decodedPath(session->url);
+            const bool form = session->method == RequestParser::Post
+                && (path == Http::PathUpload || path == Http::PathLogin);
+            if (TarnwickSocket::isStopped()) {
+                // The server stopped, or the data limit was reached, as the request came.
+                if (form && path == Http::PathUpload)
+                    uploadAnswer(UploadErrorPage, Http::StatusServerError);
+            } else if (!Access::hostAccepted(request->host, hosts)) {
+                forbid(Html::wrongHostPage(Sharing::address(peerName(socket->localAddress()), socket->localPort())));
+            } else if (form && Access::crossSite(request->origin, request->host, request->fetchSite)) {
+                forbid(Html::crossSitePage());
+            } else if (!accept()) {
                 refuse();
             } else {
-                HTTP_Session *session = request->session;
-                QByteArray path = RequestParser::decodedPath(session->url);
                 if (session->method == RequestParser::Post && session->contentLength != 0) {
                     // A body nobody asked for gets no answer. Only in Get Files mode did the
                     // owner ask for files; in the others an upload gets the not-found page
@@ -155,13 +175,38 @@ bool ServerThread::accept()
     case AuthNone:
         return true;
     case AuthPassword:
-        return Access::passwordAccepted(request->session->password, Configuration::Password.load());
+        return login(request->sentPassword,
+                     Access::passwordAccepted(request->session->password, Configuration::Password.load()));
     case AuthBasic:
-        return Access::basicAccepted(request->credentials, request->hasCredentials,
-                                     Configuration::getCurrentConfig()->userList());
+        return login(request->hasCredentials,
+                     Access::basicAccepted(request->credentials, request->hasCredentials,
+                                           Configuration::getCurrentConfig()->userList()));
     default:
         return false;
     }
+}
+
+bool ServerThread::login(bool attempt, bool accepted)
+{
+    if (!attempt)
+        return accepted;
+    // A try that comes before the guard allows it is refused whatever it brings.
+    const qint64 now = monotonicMs();
+    if (!loginGuard.mayTry(peerText, now))
+        return false;
+    if (accepted)
+        loginGuard.succeeded(peerText);
+    else
+        loginGuard.failed(peerText, now);
+    return accepted;
+}
+
+void ServerThread::forbid(const QByteArray &page)
+{
+    responseLength = page.size();
+    responseType = Http::TypeHtml;
+    sendHeader(Http::StatusForbidden, QByteArray());
+    request->socket->write(page);
 }
 
 void ServerThread::refuse()
@@ -206,7 +251,28 @@ void ServerThread::answer(const QByteArray &path)
     }
 }
 
+void ServerThread::uploadAnswer(const char *page, const QByteArray &status)
+{
+    if (!TarnwickSocket::isStopped()) {
+        sendPage(page, status);
+        return;
+    }
+    // The server stopped, or the data limit was reached, during the upload: the browser
+    // learns that nothing was kept while the connection still allows it.
+    QFile file(QFile::decodeName(*Configuration::LangPath + page));
+    const QByteArray body = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    responseLength = body.size();
+    responseType = Http::TypeHtmlUtf8;
+    request->socket->writeAfterStop(header(status, QByteArray()) + body);
+    request->answeredAfterStop = true;
+}
+
 void ServerThread::sendHeader(const QByteArray &status, const QByteArray &last)
+{
+    request->socket->write(header(status, last));
+}
+
+QByteArray ServerThread::header(const QByteArray &status, const QByteArray &last) const
 {
     QByteArray header;
     header.reserve(256 + last.size());
@@ -221,7 +287,7 @@ void ServerThread::sendHeader(const QByteArray &status, const QByteArray &last)
     header.append(Http::SetCookiePrefix).append(request->session->cookieValue()).append(Http::Crlf);
     header.append(Http::ConnectionClose).append(Http::Crlf);
     header.append(last).append(Http::Crlf);
-    request->socket->write(header);
+    return header;
 }
 
 void ServerThread::notFound(const QByteArray &file)
@@ -310,7 +376,7 @@ void ServerThread::saveFile()
     HTTP_Session *session = request->session;
     const QByteArray boundary = Multipart::boundary(session->contentType);
     if (boundary.isEmpty()) {
-        sendPage(UploadErrorPage, Http::StatusServerError);
+        uploadAnswer(UploadErrorPage, Http::StatusServerError);
         return;
     }
 
@@ -319,13 +385,13 @@ void ServerThread::saveFile()
     request->sendContinue();
     const Multipart::PartHeadResult part = request->readPartHead(boundary);
     if (part.status != Multipart::Status::Complete) {
-        sendPage(UploadErrorPage, Http::StatusServerError);
+        uploadAnswer(UploadErrorPage, Http::StatusServerError);
         return;
     }
     const std::optional<QString> sentName = Multipart::fileName(part.head.disposition);
     const std::optional<QString> name = sentName ? Multipart::storedName(*sentName) : std::nullopt;
     if (!name) {
-        sendPage(UploadErrorPage, Http::StatusServerError);
+        uploadAnswer(UploadErrorPage, Http::StatusServerError);
         return;
     }
 
@@ -334,7 +400,7 @@ void ServerThread::saveFile()
     const QString target = folder + QLatin1Char('/') + *name;
     const QFileInfo existing(target);
     if (existing.exists() || existing.isSymLink()) {
-        sendPage(ExistPage, Http::StatusOk);
+        uploadAnswer(ExistPage, Http::StatusOk);
         return;
     }
 
@@ -342,7 +408,7 @@ void ServerThread::saveFile()
     UploadFile upload(folder);
     if (!upload.create()) {
         Q_EMIT error(tr("File save error"), tr("File: %1").arg(*name));
-        sendPage(UploadErrorPage, Http::StatusServerError);
+        uploadAnswer(UploadErrorPage, Http::StatusServerError);
         return;
     }
     const TarnwickSocket::SaveResult saved = request->socket->saveFile(
@@ -357,28 +423,26 @@ void ServerThread::saveFile()
                      tr("File: %1\nReaded bytes: %2\nAvailable bytes: %3")
                          .arg(*name, QString::number(upload.file()->size()),
                               QString::number(QStorageInfo(folder).bytesAvailable())));
-        sendPage(UploadErrorPage, Http::StatusServerError);
+        uploadAnswer(UploadErrorPage, Http::StatusServerError);
         return;
     case TarnwickSocket::SaveResult::Stopped:
-        // Nothing is sent once the server has stopped.
-        return;
     case TarnwickSocket::SaveResult::Incomplete:
     case TarnwickSocket::SaveResult::NoDelimiter:
         // The browser did not upload a file; there is nothing to tell the owner.
-        sendPage(UploadErrorPage, Http::StatusServerError);
+        uploadAnswer(UploadErrorPage, Http::StatusServerError);
         return;
     }
 
     switch (upload.keep(target)) {
     case UploadFile::Keep::Kept:
-        sendPage(UploadOkPage, Http::StatusOk);
+        uploadAnswer(UploadOkPage, Http::StatusOk);
         break;
     case UploadFile::Keep::NameTaken:
-        sendPage(ExistPage, Http::StatusOk);
+        uploadAnswer(ExistPage, Http::StatusOk);
         break;
     case UploadFile::Keep::Failed:
         Q_EMIT error(tr("File save error"), tr("File: %1").arg(*name));
-        sendPage(UploadErrorPage, Http::StatusServerError);
+        uploadAnswer(UploadErrorPage, Http::StatusServerError);
         break;
     }
 }

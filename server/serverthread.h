@@ -1,17 +1,20 @@
 #pragma once
 
 #include "base/lockedvalue.h"
+#include "loginguard.h"
 #include "pages/html_element_manager.h"
 
 #include <QByteArray>
 #include <QFileInfo>
 #include <QMutex>
 #include <QString>
+#include <QStringList>
 #include <QThread>
 
 #include <atomic>
 
 class HTTP_Request;
+class QHostAddress;
 
 // Serves the one request of one connection, then ends.
 class ServerThread : public QThread
@@ -19,7 +22,8 @@ class ServerThread : public QThread
     Q_OBJECT
 
 public:
-    ServerThread(qintptr socketDescriptor, QObject *parent);
+    // hosts: the names the Host of a request may give besides addresses and "localhost".
+    ServerThread(qintptr socketDescriptor, const QStringList &hosts, QObject *parent);
     ~ServerThread() override;
 
     // Ends the connection at once from another thread: the thread's blocked reads and
@@ -37,6 +41,9 @@ public:
 
     HTTP_Request *request;
 
+    // An address as the status line shows it: dotted IPv4 also for a mapped IPv6 address.
+    static QString peerName(const QHostAddress &address);
+
     // What is shared: the shared folder, the shared file, or in Get Files mode the
     // upload page. Written by the GUI thread, read by every connection.
     static LockedValue<QFileInfo> fileInfo;
@@ -45,6 +52,8 @@ public:
     static int OperatingMode;
     // The cells of the thumbnail listing and the worker that scales the photos.
     static HTML_Element_Manager HTML_Manager;
+    // The failed logins of every client address.
+    static LoginGuard loginGuard;
 
 Q_SIGNALS:
     void newConnection(const QString &address);
@@ -61,9 +70,16 @@ private Q_SLOTS:
 
 private:
     bool accept();
+    // Whether a login with these credentials is let in, and what it teaches the guard.
+    bool login(bool attempt, bool accepted);
     void refuse();
+    // Answers "403 Forbidden" with this page.
+    void forbid(const QByteArray &page);
     void answer(const QByteArray &path);
     void sendHeader(const QByteArray &status, const QByteArray &last);
+    QByteArray header(const QByteArray &status, const QByteArray &last) const;
+    // One of the pages that answer an upload; also after a stop, which cut it short.
+    void uploadAnswer(const char *page, const QByteArray &status);
     void notFound(const QByteArray &file);
     // orElse: sent instead when the file does not exist; empty for the not-found page.
     void sendFile(const QByteArray &path, const QByteArray &status, const QByteArray &type,
@@ -74,6 +90,9 @@ private:
     void sendPage(const char *name, const QByteArray &status);
 
     qintptr socketDescriptor;
+    QStringList hosts;
+    // The client's address as the status line shows it.
+    QString peerText;
     int authMode;
     int headWaitMs;
 

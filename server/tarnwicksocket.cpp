@@ -62,6 +62,27 @@ qint64 TarnwickSocket::write(const QByteArray &data)
     return write(data.constData(), data.size());
 }
 
+qint64 TarnwickSocket::writeAfterStop(const QByteArray &data)
+{
+    const qint64 n = QIODevice::write(data);
+    count(Sent, n);
+    return n;
+}
+
+void TarnwickSocket::drain(qint64 maxBytes, const QDeadlineTimer &deadline)
+{
+    char sink[16 * 1024];
+    while (maxBytes > 0 && !deadline.hasExpired() && state() == QAbstractSocket::ConnectedState) {
+        if (QIODevice::bytesAvailable() == 0 && !waitForReadyRead(int(deadline.remainingTime())))
+            break;
+        const qint64 n = QIODevice::read(sink, qMin<qint64>(sizeof sink, maxBytes));
+        if (n < 0)
+            break;
+        count(Received, n);
+        maxBytes -= n;
+    }
+}
+
 qint64 TarnwickSocket::writeTranslatedUtf8(const QByteArray &text)
 {
     if (isStopped())

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QDeadlineTimer>
 #include <QTcpSocket>
 
 #include <atomic>
@@ -46,6 +47,13 @@ public:
     qint64 writeTranslatedUtf8(const QByteArray &text);
 
     bool atEnd() const override;
+
+    // The last answer of a connection cut short by a stop: written even so, and counted.
+    qint64 writeAfterStop(const QByteArray &data);
+
+    // Reads and drops up to maxBytes of what the browser still sends, until it ends or the
+    // deadline passes; counted, even after a stop.
+    void drain(qint64 maxBytes, const QDeadlineTimer &deadline);
 
     // Hands what was written to the system, waiting at most timeoutMs for the browser to
     // make room; false when it cannot take it, or when stopped. Unlike Qt's own waits this

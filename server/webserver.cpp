@@ -39,10 +39,21 @@ void answerBusy(qintptr descriptor)
     ::close(fd);
 }
 
+// The client's address, for counting its connections.
+QString clientAddress(qintptr descriptor)
+{
+    sockaddr_storage address {};
+    socklen_t size = sizeof address;
+    if (::getpeername(int(descriptor), reinterpret_cast<sockaddr *>(&address), &size) != 0)
+        return QString();
+    return ServerThread::peerName(QHostAddress(reinterpret_cast<sockaddr *>(&address)));
+}
+
 } // namespace
 
 WebServer::WebServer(QObject *parent)
     : QTcpServer(parent)
+    , maxPerAddress(Limits::MaxConnectionsPerAddress)
     , headWaitMs(Limits::RequestWaitMs)
 {
     fitDescriptorLimit();
@@ -73,7 +84,7 @@ WebServer::~WebServer()
 bool WebServer::start()
 {
     TarnwickSocket::Start();
-    if (!listen(QHostAddress::Any, quint16(port))) {
+    if (!listen(bindAddress, quint16(port))) {
         QString text = errorString();
         if (serverError() == QAbstractSocket::SocketAccessError)
             text += QLatin1Char('\n') + tr("To use protected ports server must be run as root.");
@@ -98,6 +109,8 @@ void WebServer::stop()
     for (ServerThread *thread : qAsConst(threads))
         thread->abortConnection();
     threads.clear();
+    clientOf.clear();
+    perClient.clear();
     closing = 0;
     locker.unlock();
 
@@ -173,12 +186,13 @@ void WebServer::incomingConnection(qintptr socketDescriptor)
     }
     // The excess is answered at once rather than queued: a browser told "busy" can try
     // again, one left waiting cannot tell a busy server from a dead one.
-    if (!makeRoom()) {
+    const QString client = clientAddress(socketDescriptor);
+    if (perClient.value(client) >= maxPerAddress || !makeRoom()) {
         answerBusy(socketDescriptor);
         return;
     }
 
-    auto *thread = new ServerThread(socketDescriptor, this);
+    auto *thread = new ServerThread(socketDescriptor, allowedHosts, this);
     // A connection needs little stack; small stacks are reused by the C library instead
     // of being mapped and unmapped for every connection.
     thread->setStackSize(ConnectionStackSize);
@@ -191,6 +205,8 @@ void WebServer::incomingConnection(qintptr socketDescriptor)
     QMutexLocker locker(&mutex);
     threads.append(thread);
     locker.unlock();
+    clientOf.insert(thread, client);
+    ++perClient[client];
     thread->start(QThread::InheritPriority);
 
     // The system may refuse another thread (the user's task limit); the connection is then
@@ -199,6 +215,7 @@ void WebServer::incomingConnection(qintptr socketDescriptor)
         locker.relock();
         threads.removeOne(thread);
         locker.unlock();
+        forget(thread);
         delete thread;
         answerBusy(socketDescriptor);
     }
@@ -224,11 +241,22 @@ bool WebServer::makeRoom()
     return false;
 }
 
+void WebServer::forget(ServerThread *thread)
+{
+    const auto it = clientOf.find(thread);
+    if (it == clientOf.end())
+        return;
+    if (--perClient[*it] <= 0)
+        perClient.remove(*it);
+    clientOf.erase(it);
+}
+
 void WebServer::removeThread(ServerThread *thread)
 {
     QMutexLocker locker(&mutex);
     if (threads.removeOne(thread) && thread->closedWhileWaiting())
         --closing;
     locker.unlock();
+    forget(thread);
     thread->deleteLater();
 }

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QHash>
+#include <QHostAddress>
 #include <QList>
+#include <QStringList>
 #include <QMutex>
 #include <QTcpServer>
 
@@ -31,6 +34,14 @@ public:
     // Connections served at once, from now on; at most (and by default)
     // Limits::MaxConnections, and no more than the descriptor limit leaves room for.
     void setMaxConnections(int n);
+    // Connections one client address may hold at once, from now on; by default
+    // Limits::MaxConnectionsPerAddress. One client cannot take every connection.
+    void setMaxConnectionsPerAddress(int n) { maxPerAddress = n; }
+    // Where start() listens: every IPv4 address unless set, as the window shows them.
+    void setBindAddress(const QHostAddress &address) { bindAddress = address; }
+    // The names besides addresses and "localhost" that a request's Host may give, from
+    // now on; a request for any other name is refused.
+    void setAllowedHosts(const QStringList &names) { allowedHosts = names; }
 
 public Q_SLOTS:
     void configurationChanged(Configuration *c);
@@ -53,6 +64,8 @@ private Q_SLOTS:
     void removeThread(ServerThread *thread);
 
 private:
+    // Forgets the thread's client (GUI thread only).
+    void forget(ServerThread *thread);
     // Whether a new connection may have a thread: below the limit, or once the connection
     // that has waited longest for its request head was closed to make room.
     bool makeRoom();
@@ -61,8 +74,13 @@ private:
     void fitDescriptorLimit();
     void applyConnectionLimit();
 
-    // In the order the connections came.
+    // In the order the connections came, with the client address of each.
     QList<ServerThread *> threads;
+    QHash<ServerThread *, QString> clientOf;
+    QHash<QString, int> perClient;
+    int maxPerAddress;
+    QHostAddress bindAddress {QHostAddress::AnyIPv4};
+    QStringList allowedHosts;
     mutable QMutex mutex;
     int state = 0;
     int port;

@@ -7,6 +7,7 @@
 #include "server/contenttype.h"
 #include "server/databudget.h"
 #include "server/limits.h"
+#include "server/loginguard.h"
 #include "server/multipart.h"
 #include "server/requestparser.h"
 #include "server/route.h"
@@ -37,6 +38,7 @@ private Q_SLOTS:
     void dataBudget();
     void access_data();
     void access();
+    void loginGuard();
     void addresses();
     void serveOptions_data();
     void serveOptions();
@@ -54,10 +56,10 @@ void tst_Parsers::requestHead_data()
 
     const QByteArray get = "GET /a%20b HTTP/1.1\r\n";
     const auto basic = [](const QByteArray &text) { return "Authorization: Basic " + text.toBase64() + "\r\n"; };
-    QTest::addRow("plain") << get + "Host: x\r\n\r\n" << Status::Complete << QByteArray("path") << "/a b";
+    QTest::addRow("plain") << get + "Host: localhost\r\n\r\n" << Status::Complete << QByteArray("path") << "/a b";
     QTest::addRow("bare LF, stray line end first") << "\r\n" + get.chopped(2) + "\nX: y\n\n" << Status::Complete
                                                    << QByteArray("path") << "/a b";
-    QTest::addRow("no empty line yet") << get + "Host: x\r\n" << Status::Incomplete << QByteArray() << "";
+    QTest::addRow("no empty line yet") << get + "Host: localhost\r\n" << Status::Incomplete << QByteArray() << "";
     QTest::addRow("not a request") << QByteArray("\x16\x03\x01\x02") << Status::Bad << QByteArray() << "";
     QTest::addRow("HEAD") << QByteArray("HEAD / HTTP/1.1\r\n\r\n") << Status::Unsupported << QByteArray() << "";
     QTest::addRow("host-like target") << QByteArray("GET //x/y HTTP/1.1\r\n\r\n") << Status::Bad << QByteArray() << "";
@@ -237,6 +239,7 @@ void tst_Parsers::uploadNames_data()
     QTest::addRow("longest") << QString(255, QLatin1Char('n')) << QString(255, QLatin1Char('n'));
     QTest::addRow("one over") << QString(256, QLatin1Char('n')) << "-";
     QTest::addRow("two-byte letters over") << QString(128, QChar(0xe4)) << "-";
+    QTest::addRow("hidden") << "a/.profile" << "-";
 }
 
 void tst_Parsers::uploadNames()
@@ -340,6 +343,19 @@ void tst_Parsers::access_data()
     QTest::addRow("second user") << int(AuthBasic) << "bert:t:2" << true;
     QTest::addRow("user's password of another") << int(AuthBasic) << "anna:t:2" << false;
     QTest::addRow("no credentials") << int(AuthBasic) << QString() << false;
+    const int host = 100, origin = 101;
+    QTest::addRow("host: address") << host << "192.168.1.5:8080" << true;
+    QTest::addRow("host: IPv6 address") << host << "[::1]:80" << true;
+    QTest::addRow("host: localhost") << host << "LOCALHOST" << true;
+    QTest::addRow("host: own name") << host << "box.local." << true;
+    QTest::addRow("host: none") << host << QString() << true;
+    QTest::addRow("host: another name") << host << "evil.example:8080" << false;
+    QTest::addRow("host: an address in a name") << host << "127.0.0.1.evil.example" << false;
+    QTest::addRow("form: same origin") << origin << "http://h:8080|" << true;
+    QTest::addRow("form: another origin") << origin << "http://evil.example|" << false;
+    QTest::addRow("form: no origin") << origin << "null|" << false;
+    QTest::addRow("form: cross-site") << origin << "|cross-site" << false;
+    QTest::addRow("form: plain client") << origin << "|" << true;
 }
 
 void tst_Parsers::access()
@@ -347,7 +363,14 @@ void tst_Parsers::access()
     QFETCH(int, mode);
     QFETCH(QString, offered);
     QFETCH(bool, accepted);
-    if (mode == AuthPassword) {
+    if (mode == 100) {
+        const QStringList names {QStringLiteral("box"), QStringLiteral("box.local")};
+        QCOMPARE(Access::hostAccepted(offered.isNull() ? std::nullopt : std::optional(offered.toLatin1()), names),
+                 accepted);
+    } else if (mode == 101) {
+        const QList<QByteArray> sent = offered.toLatin1().split('|');
+        QCOMPARE(Access::crossSite(sent.at(0), QByteArray("H:8080"), sent.at(1)), !accepted);
+    } else if (mode == AuthPassword) {
         QCOMPARE(Access::passwordAccepted(offered, QStringLiteral("a b")), accepted);
         QVERIFY(Access::passwordAccepted(offered, QString()));
     } else {
@@ -355,6 +378,31 @@ void tst_Parsers::access()
         QCOMPARE(Access::basicAccepted(offered, !offered.isNull(), users), accepted);
         QVERIFY(!Access::basicAccepted(offered, !offered.isNull(), {}));
     }
+}
+
+void tst_Parsers::loginGuard()
+{
+    // A few mistakes go unslowed; then each failure makes the address wait longer.
+    LoginGuard guard;
+    const QString a = QStringLiteral("10.0.0.1");
+    for (int i = 0; i <= LoginGuard::FreeFailures; ++i) {
+        QVERIFY(guard.mayTry(a, 0));
+        guard.failed(a, 0);
+    }
+    QVERIFY(!guard.mayTry(a, 249));
+    QVERIFY(guard.mayTry(QStringLiteral("10.0.0.2"), 0));
+    QVERIFY(guard.mayTry(a, 250));
+    guard.failed(a, 250);
+    QVERIFY(!guard.mayTry(a, 749));
+    qint64 now = 750;
+    for (int i = 0; i < 20; ++i)
+        guard.failed(a, now += LoginGuard::MaxDelayMs);
+    QVERIFY(!guard.mayTry(a, now + LoginGuard::MaxDelayMs - 1));
+    QVERIFY(guard.mayTry(a, now + LoginGuard::MaxDelayMs));
+    // A long quiet, or a success, forgets the address.
+    QVERIFY(guard.mayTry(a, now + LoginGuard::ForgetMs + 1));
+    guard.succeeded(a);
+    QVERIFY(guard.mayTry(a, now));
 }
 
 void tst_Parsers::addresses()
@@ -382,7 +430,7 @@ void tst_Parsers::serveOptions_data()
     QTest::addRow("user without password") << "--user anna receive" << "--user takes NAME:PASSWORD, not \"anna\"";
     QTest::addRow("user without name") << "--user :pw receive" << "--user takes NAME:PASSWORD, not \":pw\"";
     QTest::addRow("lifetime too short") << "--lifetime 59 receive" << "--lifetime takes a whole number from 60 to 10000, not \"59\"";
-    QTest::addRow("unknown option") << "--bind x receive" << "unknown option --bind";
+    QTest::addRow("unknown option") << "--frobnicate receive" << "unknown option --frobnicate";
     QTest::addRow("two paths") << "folder a b" << "folder takes one PATH";
     QTest::addRow("nothing") << "" << "say what to share: folder PATH, file PATH or receive";
 }

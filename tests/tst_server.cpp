@@ -23,6 +23,7 @@ private Q_SLOTS:
     void paths_data();
     void paths();
     void listingLinksFetchTheirFiles();
+    void otherSites();
     void requestReading_data();
     void requestReading();
     void passwordLogin();
@@ -51,7 +52,7 @@ QByteArray masked(const QByteArray &raw)
 QByteArray post(const QByteArray &path, const QByteArray &type, const QByteArray &body,
                 const QByteArray &headers = QByteArray())
 {
-    return "POST " + path + " HTTP/1.1\r\nHost: x\r\n" + headers + "Content-Type: " + type
+    return "POST " + path + " HTTP/1.1\r\nHost: localhost\r\n" + headers + "Content-Type: " + type
         + "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
 }
 
@@ -100,13 +101,13 @@ void tst_Server::answerBytes()
 {
     server->put("a.txt", "alpha");
     QCOMPARE(masked(server->get("/a.txt").raw),
-             "HTTP/1.1 202 OK\r\nServer: TarnwickServer_1\r\nContent-Length: 5\r\nSet-Cookie: SessionId=#\r\n"
+             "HTTP/1.1 202 OK\r\nServer: TarnwickServer_1\r\nContent-Length: 5\r\nSet-Cookie: SessionId=#; HttpOnly; SameSite=Lax\r\n"
              "Connection: close\r\nContent-Disposition: attachment; filename=\"a.txt\"; filename*=UTF-8''a.txt\r\n"
              "\r\nalpha");
     server->put("p.html", "<p>");
     QCOMPARE(masked(server->get("/p.html").raw),
              "HTTP/1.1 202 OK\r\nServer: TarnwickServer_1\r\nContent-Length: 3\r\n"
-             "Content-Type: text/html; charset=UTF-8\r\nSet-Cookie: SessionId=#\r\nConnection: close\r\n\r\n<p>");
+             "Content-Type: text/html; charset=UTF-8\r\nSet-Cookie: SessionId=#; HttpOnly; SameSite=Lax\r\nConnection: close\r\n\r\n<p>");
 
     // The listing: hidden files and folders left out, names escaped and linked whole, sorted
     // by character code, three to a row.
@@ -116,7 +117,7 @@ void tst_Server::answerBytes()
     server->put("<i>'&\".txt", "1234");
     QCOMPARE(masked(server->get("/").raw),
              "HTTP/1.1 202 OK\r\nServer: TarnwickServer_1\r\nContent-Type: text/html; charset=UTF-8\r\n"
-             "Set-Cookie: SessionId=#\r\nConnection: close\r\n\r\n<html><body><table border=\"1\" "
+             "Set-Cookie: SessionId=#; HttpOnly; SameSite=Lax\r\nConnection: close\r\n\r\n<html><body><table border=\"1\" "
              "frame=\"border\"><tr>"
              "<td align=\"center\" width=\"200\"><a href=\"%3Ci%3E%27%26%22.txt\"><br>&lt;i&gt;&#39;&amp;&quot;.txt"
              "</a><br>Size=4</td>"
@@ -134,7 +135,7 @@ void tst_Server::answerBytes()
 
     QCOMPARE(masked(server->get("/no%3Cb%3E").raw),
              "HTTP/1.1 404 Not Found\r\nServer: TarnwickServer_1\r\nContent-Type: text/html\r\n"
-             "Set-Cookie: SessionId=#\r\nConnection: close\r\n\r\n<html><title>Wrong URL</title><body>"
+             "Set-Cookie: SessionId=#; HttpOnly; SameSite=Lax\r\nConnection: close\r\n\r\n<html><title>Wrong URL</title><body>"
              "<h1>Wrong URL</h1>Path=/no&lt;b&gt;<br>or File="
                  + empty.toLatin1().replace("<m>", "&lt;m&gt;") + "/no&lt;b&gt;<br>Not found.</body></html>");
 }
@@ -218,12 +219,25 @@ void tst_Server::listingLinksFetchTheirFiles()
     QCOMPARE(QSet<QByteArray>(fetched.cbegin(), fetched.cend()), QSet<QByteArray>(names.cbegin(), names.cend()));
 }
 
+void tst_Server::otherSites()
+{
+    // A page whose name was made to resolve to this machine is refused, and told the address.
+    const Reply wrongHost = Client::exchange(server->port(), "GET / HTTP/1.1\r\nHost: evil.example\r\n\r\n");
+    QCOMPARE(wrongHost.code(), 403);
+    QVERIFY(wrongHost.body.contains(QStringLiteral("http://127.0.0.1:%1/").arg(server->port()).toLatin1()));
+    // A form another site's page posts does nothing.
+    TestServer::share(TestServer::page("upload.html"));
+    QCOMPARE(Client::exchange(server->port(), upload("x.txt", "x", "Origin: http://evil.example\r\n")).code(), 403);
+    QCOMPARE(entries(server->downloads.path()), QStringList());
+    QCOMPARE(Client::exchange(server->port(), upload("x.txt", "x", "Origin: http://localhost\r\n")).code(), 202);
+}
+
 void tst_Server::requestReading_data()
 {
     QTest::addColumn<QList<QByteArray>>("pieces");
     QTest::addColumn<bool>("answered");
 
-    const QByteArray request = "GET /a.txt HTTP/1.1\r\nHost: x\r\n\r\n";
+    const QByteArray request = "GET /a.txt HTTP/1.1\r\nHost: localhost\r\n\r\n";
     QList<QByteArray> bytes;
     for (const char c : request)
         bytes.append(QByteArray(1, c));
@@ -257,9 +271,11 @@ void tst_Server::passwordLogin()
     server->reconfigure();
     server->put("a.txt", "x");
     const QByteArray loginPage = TestServer::read(TestServer::page("login.html"));
-    const auto login = [&](const QByteArray &password, const QByteArray &cookie) {
-        return Client::exchange(server->port(), post("/login", "application/x-www-form-urlencoded",
-                                                     "password=" + password, "Cookie: " + cookie + "\r\n"));
+    const auto login = [&](const QByteArray &password, const QByteArray &cookie, const char *from = nullptr) {
+        return Client::exchange(server->port(),
+                                post("/login", "application/x-www-form-urlencoded", "password=" + password,
+                                     "Cookie: " + cookie + "\r\n"),
+                                10000, from);
     };
     const auto fetch = [&](const QByteArray &cookie) { return server->get("/a.txt", "Cookie: " + cookie + "\r\n").body; };
 
@@ -306,6 +322,13 @@ void tst_Server::passwordLogin()
     TestServer::config()->setParam(ParamPassword, QStringLiteral("other"));
     server->reconfigure();
     QCOMPARE(fetch(loggedIn), loginPage);
+
+    // Guessing from one address is slowed: after a few failures even the right password
+    // waits its turn there, and nowhere else.
+    for (int i = 0; i < 4; ++i)
+        QCOMPARE(login("guess", first, "127.0.0.9").body, loginPage);
+    QCOMPARE(login("other", first, "127.0.0.9").body, loginPage);
+    QVERIFY(login("other", first).body.contains("a.txt"));
 }
 
 void tst_Server::basicLogin()
@@ -317,13 +340,18 @@ void tst_Server::basicLogin()
              QByteArray("x"));
     QCOMPARE(masked(server->get("/a.txt", "Authorization: Basic " + QByteArray("anna:two").toBase64() + "\r\n").raw),
              "HTTP/1.1 401 Authorization Required\r\nServer: TarnwickServer_1\r\nContent-Type: text/html\r\n"
-             "Set-Cookie: SessionId=#\r\nConnection: close\r\nWWW-Authenticate: Basic realm=\"Private Area\"\r\n"
+             "Set-Cookie: SessionId=#; HttpOnly; SameSite=Lax\r\nConnection: close\r\nWWW-Authenticate: Basic realm=\"Private Area\"\r\n"
              "\r\n<h1>Wrong password</h1>");
 
-    // A refused post whose large body is still on its way gets its answer, not a reset.
+    // A refused post whose large body is still on its way gets its answer; what it still
+    // sends is read up to a bound, and counted.
+    const qint64 before = TarnwickSocket::Received;
     const Reply refused = Client::exchange(server->port(), upload("big", QByteArray(4 << 20, 'u')));
     QCOMPARE(refused.code(), 401);
-    QVERIFY(!refused.reset);
+    QTRY_VERIFY(server->server.findChildren<ServerThread *>().isEmpty());
+    const qint64 read = TarnwickSocket::Received - before;
+    QVERIFY2(read > Limits::MaxDrain && read < Limits::MaxHeadSize + Limits::MaxDrain + 1024,
+             QByteArray::number(read).constData());
 }
 
 void tst_Server::uploads_data()
@@ -342,6 +370,7 @@ void tst_Server::uploads_data()
                                    << "x.txt";
     QTest::addRow("name taken") << "page" << upload("taken.txt", content) << QByteArray("exist.html") << "";
     QTest::addRow("name is dot-dot") << "page" << upload("..", content) << QByteArray("upload_err.html") << "";
+    QTest::addRow("hidden name") << "page" << upload(".profile", content) << QByteArray("upload_err.html") << "";
     QTest::addRow("no boundary") << "page" << post("/upload", "multipart/form-data", content)
                                  << QByteArray("upload_err.html") << "";
     QTest::addRow("body without delimiter")
@@ -420,12 +449,15 @@ void tst_Server::dataLimit()
     const Reply reply = Client::exchange(server->port(), uploading ? upload("up.bin", QByteArray(300000, 'u'))
                                                                    : "GET /big.bin HTTP/1.1\r\n\r\n");
     QTRY_COMPARE(limit.count(), 1);
+    QTRY_VERIFY(server->server.findChildren<ServerThread *>().isEmpty());
     const qint64 total = TarnwickSocket::Sent + TarnwickSocket::Received;
     QVERIFY(TarnwickSocket::isStopped());
     if (uploading) {
+        QCOMPARE(reply.code(), 500);
         QCOMPARE(entries(server->downloads.path()), QStringList());
-        // What came with the request head is read with it.
-        QVERIFY(total < qint64(limitKb) * 1000 + Limits::MaxHeadSize);
+        // What came with the request head is read with it, what the browser still sends
+        // after the answer up to a bound.
+        QVERIFY(total < qint64(limitKb) * 1000 + Limits::MaxHeadSize + Limits::MaxDrain);
     } else {
         // The block that reaches the limit is the last one sent.
         const qint64 room = qint64(limitKb) * 1000 - (total - reply.body.size());
@@ -483,6 +515,13 @@ void tst_Server::connectionLimits()
     QCOMPARE(second.read(10000, 100).code(), 202);
     QCOMPARE(server->get("/a.txt").raw,
              "HTTP/1.1 503 Service Unavailable\r\nServer: TarnwickServer_1\r\nConnection: close\r\n\r\n");
+
+    // One client address holds no more than its share; another is let in.
+    server->server.setMaxConnections(8);
+    server->server.setMaxConnectionsPerAddress(2);
+    QCOMPARE(server->get("/a.txt").code(), 503);
+    QCOMPARE(Client::exchange(server->port(), "GET /a.txt HTTP/1.1\r\n\r\n", 10000, "127.0.0.2").body,
+             QByteArray("a"));
 }
 
 void tst_Server::portChange()
@@ -503,6 +542,10 @@ void tst_Server::portChange()
     server->reconfigure();
     QVERIFY(server->port() != port);
     QCOMPARE(server->get("/").code(), 202);
+    // IPv4 only, as the window shows and checks.
+    QTcpSocket v6;
+    v6.connectToHost(QHostAddress::LocalHostIPv6, server->port());
+    QVERIFY(!v6.waitForConnected(2000));
 }
 
 QTEST_GUILESS_MAIN(tst_Server)

@@ -20,9 +20,15 @@ QByteArray Reply::header(const char *name) const
     return QByteArray();
 }
 
-Client::Client(quint16 port)
+Client::Client(quint16 port, const char *from)
 {
     fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (from) {
+        sockaddr_in source {};
+        source.sin_family = AF_INET;
+        ::inet_pton(AF_INET, from, &source.sin_addr);
+        ::bind(fd, reinterpret_cast<sockaddr *>(&source), sizeof source);
+    }
     sockaddr_in to {};
     to.sin_family = AF_INET;
     to.sin_port = htons(port);
@@ -108,9 +114,9 @@ bool Client::openAfter(int ms)
     return !ended;
 }
 
-Reply Client::exchange(quint16 port, const QByteArray &request, int timeoutMs)
+Reply Client::exchange(quint16 port, const QByteArray &request, int timeoutMs, const char *from)
 {
-    Client client(port);
+    Client client(port, from);
     client.send(request, timeoutMs);
     return client.read(timeoutMs);
 }

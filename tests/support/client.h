@@ -25,7 +25,8 @@ struct Reply
 class Client
 {
 public:
-    explicit Client(quint16 port);
+    // Connects from \a from, a loopback address (127.0.0.1 unless given).
+    explicit Client(quint16 port, const char *from = nullptr);
     ~Client();
     Client(const Client &) = delete;
     Client &operator=(const Client &) = delete;
@@ -40,7 +41,7 @@ public:
     void reset();
 
     // Connects, sends, reads to the end.
-    static Reply exchange(quint16 port, const QByteArray &request, int timeoutMs = 10000);
+    static Reply exchange(quint16 port, const QByteArray &request, int timeoutMs = 10000, const char *from = nullptr);
 
 private:
     bool wait(short events, int ms);

@@ -54,7 +54,7 @@ public:
     }
     Reply get(const QByteArray &path, const QByteArray &headers = QByteArray())
     {
-        return Client::exchange(port(), "GET " + path + " HTTP/1.1\r\nHost: x\r\n" + headers + "\r\n");
+        return Client::exchange(port(), "GET " + path + " HTTP/1.1\r\nHost: localhost\r\n" + headers + "\r\n");
     }
 
     QTemporaryDir shared;

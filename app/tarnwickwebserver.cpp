@@ -140,6 +140,17 @@ TarnwickWebServer::TarnwickWebServer(const char *argument)
     if (Configuration::RootMode && warningsOn())
         QMessageBox::warning(this, tr("The server run as root!"),
                              tr("Use this mode only if you want to use port 1 - 1024!"));
+    // The defaults would share openly what the owner may have protected: said once, and
+    // the server waits for settings the owner has applied.
+    if (!settings->problem().isEmpty())
+        settingsUnreadable();
+}
+
+void TarnwickWebServer::settingsUnreadable()
+{
+    QMessageBox::warning(this, tr("The settings could not be read"),
+                         settings->problem() + QLatin1Char('\n')
+                             + tr("The server starts once the settings are applied in the Configuration."));
 }
 
 TarnwickWebServer::~TarnwickWebServer()
@@ -287,6 +298,10 @@ void TarnwickWebServer::startButtonPressed()
 
 void TarnwickWebServer::start()
 {
+    if (!settings->problem().isEmpty()) {
+        settingsUnreadable();
+        return;
+    }
     if (warningsOn() && settings->getParam(ParamAuthMode, ReadDefault::AuthMode) == AuthNone) {
         const auto answer = QMessageBox::question(this, tr("The shared files are accessible for everyone."),
                                                   tr("Do you want to set password?"),

@@ -72,6 +72,7 @@ private:
     void setCurrentFile(const QString &path);
     void networkChanged(bool online);
     void portChanged();
+    void settingsUnreadable();
     bool warningsOn() const;
 
     static constexpr int MaxRecentFiles = 4;

@@ -60,11 +60,18 @@ Configuration *Configuration::getCurrentConfig()
 bool Configuration::load()
 {
     ParamFile::Contents contents;
-    if (ParamFile::read(fileName, &contents)) {
+    QString error;
+    const ParamFile::ReadStatus status = ParamFile::read(fileName, &contents, &error);
+    if (status == ParamFile::ReadStatus::Read && !contents.damaged) {
         setParamMap(contents.params);
         setUserList(contents.strings);
         return true;
     }
+    // A file that is there but cannot be read must not share openly, as the defaults would.
+    if (status == ParamFile::ReadStatus::Unreadable)
+        unreadable = QStringLiteral("%1 cannot be read: %2").arg(fileName, error);
+    else if (status == ParamFile::ReadStatus::Read)
+        unreadable = QStringLiteral("%1 is damaged").arg(fileName);
 
     // First start: the defaults live in memory until the first apply writes them.
     setParam(ParamPort, ReadDefault::Port);
@@ -91,6 +98,7 @@ bool Configuration::apply(Configuration *next)
     QMutexLocker locker(&lock);
     params = nextParams;
     users = nextUsers;
+    unreadable.clear();
     return true;
 }
 

@@ -20,8 +20,11 @@ public:
 
     static Configuration *getCurrentConfig();
 
-    // Reads the file, or takes the defaults when it cannot be opened (then false).
+    // Reads the file, or takes the defaults when it cannot be read (then false).
     bool load();
+    // Why the file was there but could not be read; empty when it was read, or was not
+    // there (a first start). The settings in force are the defaults until an apply.
+    QString problem() const { return unreadable; }
     // Saves next, tells the listeners (while this object still holds the old values),
     // then takes next's values. False, with no other effect, when saving fails.
     bool apply(Configuration *next);
@@ -59,4 +62,5 @@ Q_SIGNALS:
 private:
     QList<QString> users;
     QString fileName;
+    QString unreadable;
 };

@@ -83,6 +83,7 @@ Contents decode(QIODevice *device)
     }
     if (stream.status() != QDataStream::Ok) {
         contents.params.clear();
+        contents.damaged = true;
         return contents;
     }
 
@@ -94,6 +95,7 @@ Contents decode(QIODevice *device)
             break;
         contents.strings.append(text);
     }
+    contents.damaged = stream.status() != QDataStream::Ok || quint32(contents.strings.size()) != count;
     return contents;
 }
 
@@ -105,20 +107,25 @@ Contents decode(const QByteArray &bytes)
     return decode(&buffer);
 }
 
-bool read(const QString &path, Contents *contents)
+ReadStatus read(const QString &path, Contents *contents, QString *error)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (error)
+            *error = file.errorString();
+        return file.exists() ? ReadStatus::Unreadable : ReadStatus::Missing;
+    }
     *contents = decode(&file);
-    return true;
+    return ReadStatus::Read;
 }
 
 bool write(const QString &path, const QMap<int, QVariant> &params, const QList<QString> &strings)
 {
     const QByteArray bytes = encode(params, strings);
+    // Unbuffered, so that a write the disk cannot take fails here: a buffered one would fail
+    // only in commit(), which then still renames the short file over the old one.
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return false;
     // The settings hold passwords.
     if (!file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)

@@ -15,6 +15,8 @@ struct Contents
 {
     QMap<int, QVariant> params;
     QList<QString> strings;
+    // The data ran out, or held something the program never writes.
+    bool damaged = false;
 };
 
 // The exact bytes of the file for these contents.
@@ -25,11 +27,13 @@ QByteArray encode(const QMap<int, QVariant> &params, const QList<QString> &strin
 Contents decode(QIODevice *device);
 Contents decode(const QByteArray &bytes);
 
-// Reads the file; false when it cannot be opened (contents are then untouched).
-bool read(const QString &path, Contents *contents);
+enum class ReadStatus { Read, Missing, Unreadable };
+// Reads the file; contents are untouched unless it was Read. Unreadable: it exists but
+// cannot be opened (\a error says why).
+ReadStatus read(const QString &path, Contents *contents, QString *error = nullptr);
 
-// Replaces the file atomically with owner-only permissions; false when any step
-// fails, in which case the old file is left as it was.
+// Replaces the file atomically with owner-only permissions; false when any step fails
+// (a full disk too), in which case the old file is left as it was.
 bool write(const QString &path, const QMap<int, QVariant> &params, const QList<QString> &strings);
 
 } // namespace ParamFile

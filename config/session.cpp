@@ -11,7 +11,7 @@ Session::Session(const char *name)
     fileName = QString::fromLocal8Bit(*Configuration::ConfigDir) + QString::fromLocal8Bit(name);
 
     ParamFile::Contents contents;
-    if (ParamFile::read(fileName, &contents)) {
+    if (ParamFile::read(fileName, &contents) == ParamFile::ReadStatus::Read) {
         params = contents.params;
         recentFiles = contents.strings;
     }

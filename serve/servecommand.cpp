@@ -3,6 +3,7 @@
 #include "config/configuration.h"
 #include "net/hostaddresses.h"
 #include "net/reachabilitycheck.h"
+#include "server/http_request.h"
 #include "server/serverthread.h"
 #include "server/tarnwicksocket.h"
 #include "server/webserver.h"
@@ -18,6 +19,7 @@ namespace {
 
 constexpr int ExitUsage = 2;
 constexpr int ExitCannotListen = 3;
+constexpr char PasswordVariable[] = "TARNWICK_PASSWORD";
 
 int signalPipe[2] = {-1, -1};
 
@@ -53,14 +55,17 @@ bool ServeCommand::prepare()
 
     // For this run only: the current settings change in memory and are never saved.
     Configuration *config = Configuration::getCurrentConfig();
+    // Its defaults would share openly what the owner may have protected.
+    if (!config->problem().isEmpty() && !options.authMode) {
+        err << "tarnwick-serve: " << config->problem() << "; give --auth to serve without it" << Qt::endl;
+        return false;
+    }
     if (options.port)
         config->setParam(ParamPort, *options.port);
     if (options.authMode)
         config->setParam(ParamAuthMode, *options.authMode);
-    if (options.password)
-        config->setParam(ParamPassword, *options.password);
-    if (!options.users.isEmpty())
-        config->setUserList(options.users);
+    if (!takeSecrets(config))
+        return false;
     if (options.downloadDir)
         config->setParam(ParamDownloadPath, QFileInfo(*options.downloadDir).absoluteFilePath());
     if (options.dataLimitKb)
@@ -69,6 +74,14 @@ bool ServeCommand::prepare()
         config->setParam(ParamLifetime, *options.lifetime);
     if (options.thumbnails)
         config->setParam(ParamThumbnailView, 1);
+    // The session store took its lifetime from the saved settings.
+    HTTP_Request::sessionManager.configurationChanged(config);
+    if (config->getParam(ParamAuthMode, ReadDefault::AuthMode) == AuthPassword && config->getParam(ParamPassword).isEmpty()) {
+        err << "tarnwick-serve: --auth password needs a password: --password-file FILE, TARNWICK_PASSWORD "
+               "or --password TEXT"
+            << Qt::endl;
+        return false;
+    }
 
     const QFileInfo target = Sharing::target(options.mode, options.path);
     if (options.mode == Sharing::ShareFolder && !target.isDir()) {
@@ -91,10 +104,59 @@ bool ServeCommand::prepare()
     return true;
 }
 
+bool ServeCommand::takeSecrets(Configuration *config)
+{
+    // On the command line a secret is visible to every local user; a file or the
+    // environment keeps it private.
+    std::optional<QString> password = options.password;
+    if (!password && options.passwordFile) {
+        const std::optional<QString> text = readFile(*options.passwordFile);
+        if (!text)
+            return false;
+        password = text->section(QLatin1Char('\n'), 0, 0);
+    }
+    if (!password && qEnvironmentVariableIsSet(PasswordVariable))
+        password = qEnvironmentVariable(PasswordVariable);
+    if (password)
+        config->setParam(ParamPassword, *password);
+
+    QStringList users = options.users;
+    if (options.usersFile) {
+        const std::optional<QString> text = readFile(*options.usersFile);
+        if (!text)
+            return false;
+        const QStringList lines = text->split(QLatin1Char('\n'));
+        for (int i = 0; i < lines.size(); ++i) {
+            if (lines.at(i).isEmpty())
+                continue;
+            if (!ServeOptions::isUserEntry(lines.at(i))) {
+                err << "tarnwick-serve: " << *options.usersFile << " line " << i + 1 << " is not NAME:PASSWORD"
+                    << Qt::endl;
+                return false;
+            }
+            users.append(lines.at(i));
+        }
+    }
+    if (!users.isEmpty())
+        config->setUserList(users);
+    return true;
+}
+
+std::optional<QString> ServeCommand::readFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        err << "tarnwick-serve: cannot read " << path << ": " << file.errorString() << Qt::endl;
+        return std::nullopt;
+    }
+    return QString::fromUtf8(file.readAll());
+}
+
 void ServeCommand::printAddresses(int port)
 {
-    // The same addresses the window lists.
-    const QStringList addresses = listenAddresses(interfaceEntries());
+    // The same addresses the window lists, or the one address given.
+    const QStringList addresses = options.bind ? QStringList {ServerThread::peerName(*options.bind)}
+                                               : listenAddresses(interfaceEntries());
     say(QStringLiteral("Serving %1 — open:")
             .arg(QDir::toNativeSeparators(ServerThread::fileInfo.load().filePath())));
     for (const QString &address : addresses)
@@ -139,6 +201,9 @@ int ServeCommand::run()
     int status = 0;
     {
         WebServer server;
+        if (options.bind)
+            server.setBindAddress(*options.bind);
+        server.setAllowedHosts(hostNames(Configuration::getCurrentConfig()) + options.allowHosts);
         connect(&server, &WebServer::newConnection, this,
                 [this](const QString &address) { say(QStringLiteral("Connection from %1").arg(address)); });
         connect(&server, &WebServer::error, this, [this](const QString &title, const QString &text) {

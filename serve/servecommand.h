@@ -5,6 +5,9 @@
 #include <QObject>
 #include <QTextStream>
 
+#include <optional>
+
+class Configuration;
 class WebServer;
 
 // Runs the server headless for tarnwick-serve: applies the options for this run, prints
@@ -22,6 +25,9 @@ public:
 
 private:
     bool prepare();
+    // The password and users of the options, their files and the environment.
+    bool takeSecrets(Configuration *config);
+    std::optional<QString> readFile(const QString &path);
     void printAddresses(int port);
     void checkReachability(int port);
     void printTotals();

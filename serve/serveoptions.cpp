@@ -76,11 +76,36 @@ std::optional<ServeOptions> ServeOptions::parse(const QStringList &arguments, QS
             QString entry;
             if (!value(&entry))
                 return std::nullopt;
-            if (!entry.contains(QLatin1Char(':')) || entry.startsWith(QLatin1Char(':'))) {
+            if (!isUserEntry(entry)) {
                 *error = QStringLiteral("--user takes NAME:PASSWORD, not \"%1\"").arg(entry);
                 return std::nullopt;
             }
             options.users.append(entry);
+        } else if (arg == QLatin1String("--password-file")) {
+            QString file;
+            if (!value(&file))
+                return std::nullopt;
+            options.passwordFile = file;
+        } else if (arg == QLatin1String("--users-file")) {
+            QString file;
+            if (!value(&file))
+                return std::nullopt;
+            options.usersFile = file;
+        } else if (arg == QLatin1String("--bind")) {
+            QString address;
+            if (!value(&address))
+                return std::nullopt;
+            const QHostAddress host(address);
+            if (host.isNull()) {
+                *error = QStringLiteral("--bind takes an IP address, not \"%1\"").arg(address);
+                return std::nullopt;
+            }
+            options.bind = host;
+        } else if (arg == QLatin1String("--allow-host")) {
+            QString name;
+            if (!value(&name))
+                return std::nullopt;
+            options.allowHosts.append(name);
         } else if (arg == QLatin1String("--download-dir")) {
             QString dir;
             if (!value(&dir))
@@ -134,6 +159,11 @@ std::optional<ServeOptions> ServeOptions::parse(const QStringList &arguments, QS
     return options;
 }
 
+bool ServeOptions::isUserEntry(const QString &entry)
+{
+    return entry.indexOf(QLatin1Char(':')) > 0;
+}
+
 QString ServeOptions::usage()
 {
     return QStringLiteral(
@@ -149,8 +179,11 @@ QString ServeOptions::usage()
         "  --port N                listen on port N (1-65535)\n"
         "  --auth none|password|basic\n"
         "                          access control: open, one password, or Basic users\n"
-        "  --password TEXT         the password of --auth password\n"
-        "  --user NAME:PASSWORD    a Basic user (repeatable; replaces the saved users)\n"
+        "  --password-file FILE    the password of --auth password: the first line of FILE\n"
+        "                          (or the environment variable TARNWICK_PASSWORD)\n"
+        "  --password TEXT         the same, but visible to every local user (ps)\n"
+        "  --users-file FILE       Basic users, one NAME:PASSWORD per line (replaces the saved users)\n"
+        "  --user NAME:PASSWORD    a Basic user (repeatable), visible to every local user (ps)\n"
         "  --download-dir DIR      where uploads are stored\n"
         "  --data-limit KB         stop after this much traffic (1 KB = 1000 bytes; 0 = none)\n"
         "  --lifetime SECONDS      how long an idle login lasts (60-10000)\n"
@@ -158,6 +191,9 @@ QString ServeOptions::usage()
         "  --check-reachability    ask an outside service whether the port can be reached\n"
         "                          from the internet and print the public address\n"
         "  --data-dir DIR          where the page and image files live\n"
+        "  --bind ADDRESS          listen on this address only (every IPv4 address by default)\n"
+        "  --allow-host NAME       a name browsers may use for this server besides its addresses\n"
+        "                          and host names (repeatable); requests for other names are refused\n"
         "  -h, --help              show this text\n"
         "  --version               show the version\n"
         "\n"

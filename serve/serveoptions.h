@@ -2,6 +2,7 @@
 
 #include "server/sharing.h"
 
+#include <QHostAddress>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -18,7 +19,11 @@ struct ServeOptions
     std::optional<int> port;
     std::optional<int> authMode;
     std::optional<QString> password;
+    std::optional<QString> passwordFile;
     QStringList users;
+    std::optional<QString> usersFile;
+    std::optional<QHostAddress> bind;
+    QStringList allowHosts;
     std::optional<QString> downloadDir;
     std::optional<int> dataLimitKb;
     std::optional<int> lifetime;
@@ -33,4 +38,6 @@ struct ServeOptions
     // sets *error to the reason.
     static std::optional<ServeOptions> parse(const QStringList &arguments, QString *error);
     static QString usage();
+    // "NAME:PASSWORD" with a name.
+    static bool isUserEntry(const QString &entry);
 };

@@ -60,17 +60,25 @@ void tst_Serve::usage_data()
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("output");
+    QTest::addColumn<QByteArray>("settings"); // config.dat for the run, when not empty
 
     QTemporaryFile file;
-    QTest::addRow("help") << QStringList {"--help"} << 0 << "Usage: tarnwick-serve";
-    QTest::addRow("version") << QStringList {"--version"} << 0 << "tarnwick-serve " TARNWICK_VERSION "\n";
-    QTest::addRow("nothing to share") << QStringList() << 2 << "say what to share";
-    QTest::addRow("missing folder") << QStringList {"folder", "/no/such/folder"} << 2 << "not a folder";
-    QTest::addRow("folder given as file") << QStringList {"file", "/"} << 2 << "not a file";
+    const QByteArray none;
+    QTest::addRow("help") << QStringList {"--help"} << 0 << "Usage: tarnwick-serve" << none;
+    QTest::addRow("version") << QStringList {"--version"} << 0 << "tarnwick-serve " TARNWICK_VERSION "\n" << none;
+    QTest::addRow("nothing to share") << QStringList() << 2 << "say what to share" << none;
+    QTest::addRow("missing folder") << QStringList {"folder", "/no/such/folder"} << 2 << "not a folder" << none;
+    QTest::addRow("folder given as file") << QStringList {"file", "/"} << 2 << "not a file" << none;
     QTest::addRow("no download folder") << QStringList {"--download-dir", "/no/such", "receive"} << 2
-                                        << "download folder";
+                                        << "download folder" << none;
     QTest::addRow("download folder is a file") << QStringList {"--download-dir", TARNWICK_SERVE, "receive"} << 2
-                                               << "download folder";
+                                               << "download folder" << none;
+    QTest::addRow("password mode without one") << QStringList {"--auth", "password", "folder", "/"} << 2
+                                               << "needs a password" << none;
+    QTest::addRow("no password file") << QStringList {"--auth", "password", "--password-file", "/no/such", "folder", "/"}
+                                      << 2 << "cannot read /no/such" << none;
+    QTest::addRow("damaged settings") << QStringList {"folder", "/"} << 2 << "config.dat is damaged"
+                                      << QByteArray("\0\0\0\x08\0\0", 6);
 }
 
 void tst_Serve::usage()
@@ -78,6 +86,13 @@ void tst_Serve::usage()
     QFETCH(QStringList, arguments);
     QFETCH(int, status);
     QFETCH(QString, output);
+    QFETCH(QByteArray, settings);
+    const QString config = QDir::homePath() + QLatin1String("/.tarnwickServer/config.dat");
+    QDir().mkpath(QDir::homePath() + QLatin1String("/.tarnwickServer"));
+    QFile file(config);
+    QVERIFY(settings.isEmpty() || (file.open(QIODevice::WriteOnly) && file.write(settings) == settings.size()));
+    file.close();
+    const auto removeSettings = qScopeGuard([&] { QFile::remove(config); });
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(QStringLiteral(TARNWICK_SERVE), arguments);
@@ -97,7 +112,11 @@ void tst_Serve::servesUntilTerminated()
     QVERIFY2(busy.output.contains("Unable to start the server"), busy.output.constData());
 
     const quint16 port = freePort();
-    Serving serving({"--port", QString::number(port), "--auth", "basic", "--user", "a:b", "folder", shared.path()});
+    QFile users(shared.filePath(QStringLiteral("users")));
+    QVERIFY(users.open(QIODevice::WriteOnly) && users.write("x:y\na:b\n") > 0);
+    users.close();
+    Serving serving({"--port", QString::number(port), "--auth", "basic", "--users-file", users.fileName(), "folder",
+                     shared.path()});
     QVERIFY2(serving.output.contains(QStringLiteral(":%1/\n").arg(port).toUtf8()), serving.output.constData());
     const QByteArray refusal = Client::exchange(port, "GET / HTTP/1.1\r\n\r\n").raw;
     QVERIFY(refusal.startsWith("HTTP/1.1 401 "));
@@ -124,7 +143,8 @@ void tst_Serve::receives()
 {
     QTemporaryDir downloads;
     const quint16 port = freePort();
-    Serving serving({"--port", QString::number(port), "--download-dir", downloads.path(), "receive"});
+    Serving serving({"--port", QString::number(port), "--bind", "127.0.0.1", "--download-dir", downloads.path(), "receive"});
+    QVERIFY(serving.output.contains(QStringLiteral("  http://127.0.0.1:%1/\n").arg(port).toLatin1()));
     const QByteArray body = "--b\r\nContent-Disposition: form-data; name=\"f\"; filename=\"s.txt\"\r\n\r\nsent\r\n--b--\r\n";
     const Reply reply = Client::exchange(port, "POST /upload HTTP/1.1\r\nContent-Type: multipart/form-data; boundary=b"
                                                "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);

@@ -4,6 +4,9 @@
 
 #include <QtTest>
 
+#include <csignal>
+#include <sys/resource.h>
+
 using Params = QMap<int, QVariant>;
 
 // config.dat and init.dat, byte for byte, and the settings in force around them.
@@ -155,6 +158,32 @@ void tst_Settings::applyFailure()
     QVERIFY(!current.apply(&next));
     QVERIFY(listener.seen.isEmpty());
     QCOMPARE(current.getParam(ParamPort, 0), 8080);
+
+    // A full disk (a file-size limit stands in) keeps the old files.
+    QVERIFY(QDir(file("config.dat")).removeRecursively());
+    QVERIFY(current.apply(&current));
+    Session state("init.dat");
+    QVERIFY(state.save());
+    {
+        rlimit old {};
+        ::getrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit small {16, old.rlim_max};
+        ::setrlimit(RLIMIT_FSIZE, &small);
+        state.recentFiles = {QStringLiteral("/a/long/enough/path")};
+        const bool saved = current.apply(&next) || state.save();
+        ::setrlimit(RLIMIT_FSIZE, &old);
+        QVERIFY(!saved);
+    }
+    QCOMPARE(contents(file("config.dat")), Defaults);
+    QCOMPARE(contents(file("init.dat")), ParamFile::encode({}, {}));
+
+    // A file that is there but cannot be read is told, and holds until an apply.
+    QFile::resize(file("config.dat"), 60);
+    Configuration damaged("config.dat");
+    QVERIFY(damaged.problem().contains(QStringLiteral("damaged")));
+    QVERIFY(damaged.apply(&next));
+    QVERIFY(damaged.problem().isEmpty());
 }
 
 void tst_Settings::windowState()

@@ -46,6 +46,7 @@ private Q_SLOTS:
     void modesAndSavedState();
     void startAndStop();
     void startQuestions();
+    void unreadableSettings();
     void viewAddress();
     void dataLimitBox();
     void statusHub();
@@ -196,6 +197,23 @@ void tst_Window::startQuestions()
     QCOMPARE(modals.titles, (QStringList {QStringLiteral("The shared files are accessible for everyone."),
                                           QStringLiteral("The download directory is invalid.")}));
     QCOMPARE(window.webServer()->getState(), 0);
+}
+
+void tst_Window::unreadableSettings()
+{
+    // Its defaults would share openly: said once, and nothing starts before an apply.
+    QFile::resize(QString::fromLocal8Bit(*Configuration::ConfigDir) + QLatin1String("config.dat"), 60);
+    current()->load();
+    Modals modals({Modals::press(QMessageBox::Ok), Modals::press(QMessageBox::Ok)});
+    TarnwickWebServer window(nullptr);
+    window.fileOrDirSelected(shared.path());
+    window.start();
+    QCOMPARE(modals.titles, QStringList(2, QStringLiteral("The settings could not be read")));
+    QCOMPARE(window.webServer()->getState(), 0);
+    Configuration fresh("config.dat");
+    QVERIFY(current()->apply(&fresh));
+    window.start();
+    QCOMPARE(window.webServer()->getState(), 1);
 }
 
 void tst_Window::viewAddress()

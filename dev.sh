@@ -44,6 +44,26 @@ as_root() {
     if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi
 }
 
+# The browser test's tools: Debian's chromium and node, and playwright-core in the build
+# folder, pinned (1.61 is the last to run on Debian's node 18; it drives that chromium and
+# never downloads a browser of its own). Only what is missing is installed.
+PLAYWRIGHT_CORE_VERSION=1.61.1
+browser_deps() {
+    local dir="$BUILD_DIR/playwright" packages=()
+    [ -x /usr/bin/chromium ] || packages+=(chromium)
+    command -v node >/dev/null || packages+=(nodejs)
+    command -v npm >/dev/null || packages+=(npm)
+    if [ ${#packages[@]} -gt 0 ]; then
+        as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+            "${packages[@]}" >/dev/null
+    fi
+    if [ "$(node -p 'require(process.argv[1]).version' "$dir/node_modules/playwright-core/package.json" \
+        2>/dev/null)" != "$PLAYWRIGHT_CORE_VERSION" ]; then
+        npm install --prefix "$dir" --no-save --no-audit --no-fund --loglevel=error \
+            "playwright-core@$PLAYWRIGHT_CORE_VERSION" >/dev/null
+    fi
+}
+
 deps() {
     as_root apt-get update
     as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${PACKAGES[@]}"
@@ -295,6 +315,7 @@ run)
 test)
     deps
     build
+    browser_deps || echo "the browser test's tools could not be installed; it will be skipped"
     cd "$BUILD_DIR"
     ctest --output-on-failure --parallel 2
     ;;

@@ -156,6 +156,7 @@ void tst_Server::paths_data()
     QTest::addRow("hidden") << "folder" << 0 << QByteArray("/.env") << QByteArray();
     QTest::addRow("image folder") << "folder" << 0 << QByteArray("@img/favicon.ico") << QByteArray("ico");
     QTest::addRow("favicon, thumbnails") << "folder" << 1 << QByteArray("/favicon.ico") << QByteArray("ico");
+    QTest::addRow("no stand-in below the images") << "folder" << 1 << QByteArray("@img/x/favicon.ico") << QByteArray();
     QTest::addRow("shared file") << "file" << 0 << QByteArray("/") << QByteArray("A");
     QTest::addRow("beside the shared file") << "file" << 0 << QByteArray("/c.txt") << QByteArray();
     QTest::addRow("upload page") << "page" << 0 << QByteArray("/") << QByteArray("upload.html");
@@ -300,10 +301,21 @@ void tst_Server::passwordLogin()
     SessionManager::setClock([] { return now; });
     QCOMPARE(fetch(loggedIn), QByteArray("x"));
     QTRY_VERIFY(server->server.findChildren<ServerThread *>().isEmpty());
-    now = 600000;
+    // Not while a connection holds it: the idle time starts when the last one ends.
+    server->put("big.bin", QByteArray(16 << 20, 'b'));
+    {
+        Client holding(server->port());
+        QVERIFY(holding.send("GET /big.bin HTTP/1.1\r\nCookie: " + loggedIn + "\r\n\r\n"));
+        QCOMPARE(holding.read(10000, 100).code(), 202);
+        now = 700000;
+        HTTP_Request::sessionManager.checkSessions();
+        QCOMPARE(HTTP_Request::sessionManager.count(), 1);
+    }
+    QTRY_VERIFY(server->server.findChildren<ServerThread *>().isEmpty());
+    now = 1300000;
     HTTP_Request::sessionManager.checkSessions();
     QCOMPARE(HTTP_Request::sessionManager.count(), 1);
-    now = 600001;
+    now = 1300001;
     HTTP_Request::sessionManager.checkSessions();
     SessionManager::setClock(nullptr);
     QCOMPARE(fetch(loggedIn), loginPage);

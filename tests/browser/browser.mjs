@@ -1,0 +1,131 @@
+// Debian's chromium against tarnwick-serve, used as a person would: sign in with the password
+// form and download a file from the listing; send two files from the upload page.
+// Usage: TARNWICK_PLAYWRIGHT_DIR=DIR node browser.mjs PATH-TO-tarnwick-serve, where DIR is the
+// folder of `npm install --prefix DIR playwright-core`. Exit status: 0 passed, 1 failed,
+// 77 skipped (no chromium or playwright-core, node too old for it, or chromium does not start).
+import { spawn } from 'node:child_process';
+import { randomBytes } from 'node:crypto';
+import { once } from 'node:events';
+import { existsSync } from 'node:fs';
+import { mkdir, mkdtemp, readFile, readdir, rm, writeFile } from 'node:fs/promises';
+import { createRequire } from 'node:module';
+import { createServer } from 'node:net';
+import { tmpdir } from 'node:os';
+import { join, resolve } from 'node:path';
+
+const skip = (why) => { console.log(`SKIPPED: ${why}`); process.exit(77); };
+const fail = (message) => { throw new Error(message); };
+const [program, chromium, where] = [process.argv[2], '/usr/bin/chromium', process.env.TARNWICK_PLAYWRIGHT_DIR];
+if (!program || !existsSync(program)) {
+    console.error('usage: node browser.mjs PATH-TO-tarnwick-serve');
+    process.exit(1);
+}
+if (!existsSync(chromium)) skip(`${chromium} is missing (apt-get install chromium)`);
+let playwright;
+try { // ESM imports ignore NODE_PATH, hence a require() rooted in the install folder
+    const require = createRequire(resolve(where || '/nonexistent') + '/');
+    // An older node makes playwright-core exit by itself, which would read as a failure.
+    const needs = require('playwright-core/package.json').engines.node.replace('>=', '');
+    if (parseInt(process.versions.node) < parseInt(needs))
+        skip(`node ${process.version} is too old for playwright-core (needs ${needs})`);
+    playwright = require('playwright-core');
+} catch (error) {
+    skip(`no playwright-core in TARNWICK_PLAYWRIGHT_DIR="${where ?? ''}" (${error.code ?? error.message})`);
+}
+
+const scratch = await mkdtemp(join(tmpdir(), 'tarnwick-browser-'));
+const folders = ['home', 'shared', 'downloads', 'sources'].map((name) => join(scratch, name));
+for (const folder of folders) await mkdir(folder);
+const [home, shared, downloads, sources] = folders;
+// The password comes from the environment, where other local users cannot read it.
+const env = { ...process.env, HOME: home, TARNWICK_PASSWORD: 'open sesame' };
+const args = ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+              '--disable-background-networking', '--disable-component-update', '--disable-sync'];
+// In the C locale (isolate.sh's) chromium silently drops picked files with non-ASCII names.
+const browserEnv = { ...env, LC_ALL: 'C.UTF-8' };
+const launching = playwright.chromium.launch({ executablePath: chromium, env: browserEnv, args });
+const browser = await launching.catch(async (error) => {
+    await rm(scratch, { recursive: true, force: true });
+    const said = error.message.split('Call log:')[0].split('\n').filter((line) => line.includes('[err]'));
+    skip(`chromium does not start: ${[error.message.split('\n')[0], ...said.slice(-5)].join('\n    ')}`);
+});
+const version = browser.version();
+
+// tarnwick-serve on a loopback port free a moment ago; ready once it has printed its addresses.
+const servers = [];
+async function serve(...options) {
+    const probe = createServer().listen(0, '127.0.0.1');
+    await once(probe, 'listening');
+    const port = probe.address().port;
+    await new Promise((done) => probe.close(done));
+    const server = Object.assign(spawn(program, ['--port', String(port), ...options], { env }), { output: '' });
+    servers.push(server);
+    server.stderr.on('data', (data) => { server.output += data; });
+    await new Promise((ready, reject) => {
+        server.stdout.on('data', (data) => (server.output += data).includes(`:${port}/`) && ready());
+        server.once('exit', (code) => reject(new Error(`tarnwick-serve ended (${code}):\n${server.output}`)));
+    });
+    return `http://127.0.0.1:${port}/`;
+}
+
+try {
+    // 1. Password mode: a wrong password keeps the login form, the right one shows the listing.
+    // The name reads as written only if the page escapes "&" and the link encodes "#" (which
+    // would start a fragment); the bytes hold every value, against any text conversion.
+    const name = 'report #1 &amp; co.bin', wanted = randomBytes(200000);
+    await writeFile(join(shared, name), wanted);
+    await writeFile(join(shared, 'report 2.bin'), randomBytes(1000));
+    const page = await (await browser.newContext({ acceptDownloads: true })).newPage();
+    await page.goto(await serve('--auth', 'password', 'folder', shared));
+    const password = page.locator('input[name="password"]');
+    const link = page.getByRole('link', { name, exact: true });
+    for (const attempt of ['open sesam', 'open sesame']) {
+        if (await password.count() !== 1 || await link.count() !== 0) fail(`no login form before "${attempt}"`);
+        await password.fill(attempt);
+        await Promise.all([page.waitForNavigation(), page.getByRole('button', { name: 'Sign in' }).click()]);
+    }
+    if (await link.count() !== 1) fail(`no link to ${name} after signing in:\n${await page.content()}`);
+    const [download] = await Promise.all([page.waitForEvent('download'), link.click()]);
+    const got = await readFile(await download.path());
+    if (!got.equals(wanted)) fail(`downloaded ${got.length} bytes, not the ${wanted.length} shared ones`);
+    if (download.suggestedFilename() !== name) fail(`the download is named ${download.suggestedFilename()}`);
+
+    // 2. Receive mode: with scripts on, choosing files is what sends them, one post each.
+    // A big file in many reads; a UTF-8 name with quotes and lines that look like a delimiter.
+    const sent = new Map([['photo one.jpg', randomBytes(3 * 1024 * 1024 + 7)],
+                          ['naïve "notes".txt', Buffer.from('one\r\n--\r\n\r\n--last, no newline')]]);
+    for (const [name, bytes] of sent) await writeFile(join(sources, name), bytes);
+    const upload = await (await browser.newContext()).newPage();
+    await upload.goto(await serve('--download-dir', downloads, 'receive'));
+    const picked = [...sent.keys()].map((name) => join(sources, name));
+    await upload.locator('input[type="file"]').setInputFiles(picked);
+    // Each file gets a line at once and a class on it when the server has answered for it.
+    // (Locators, not waitForFunction: the page's Content-Security-Policy forbids eval.)
+    await upload.locator('#list li').nth(sent.size - 1).waitFor();
+    await upload.locator('#list li:not([class])').first().waitFor({ state: 'detached' });
+    const said = await upload.locator('#list li').evaluateAll((lines) => lines.map((line) => line.className));
+    if (said.join() !== 'stored,stored') fail(`the upload page says ${said}`);
+    const stored = (await readdir(downloads)).sort();
+    if (stored.join('/') !== [...sent.keys()].sort().join('/')) fail(`the download folder holds ${stored}`);
+    for (const [name, bytes] of sent)
+        if (!(await readFile(join(downloads, name))).equals(bytes)) fail(`${name} is not stored byte for byte`);
+} catch (error) {
+    console.error(`FAILED: ${error.message}`);
+    process.exitCode = 1;
+} finally {
+    await browser.close();
+    // A server must end with status 0 on SIGTERM: a crash or a sanitizer's report fails the test.
+    for (const server of servers) {
+        if (server.exitCode === null && server.signalCode === null) {
+            server.kill('SIGTERM');
+            setTimeout(() => server.kill('SIGKILL'), 10000).unref(); // a hung one is killed, and fails
+            await once(server, 'exit');
+        }
+        if (server.exitCode !== 0 && !process.exitCode) {
+            console.error(`FAILED: tarnwick-serve ended with ${server.exitCode ?? server.signalCode}`);
+            process.exitCode = 1;
+        }
+    }
+    await rm(scratch, { recursive: true, force: true });
+}
+if (!process.exitCode) console.log(`PASSED with chromium ${version}: signed in, downloaded a file, uploaded two`);

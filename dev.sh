@@ -28,8 +28,8 @@ TSAN_BUILD_DIR=${TSAN_BUILD_DIR:-build-tsan}
 # g++ brings the sanitizers' run-time libraries along (libasan, libubsan, libtsan).
 PACKAGES=(
     cmake ninja-build g++ pkg-config
-    qt6-base-dev qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
-    dbus dbus-x11 xvfb xauth
+    qt6-base-dev qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools libqrencode-dev
+    dbus dbus-x11 xvfb xauth zbar-tools
 )
 # Only the fuzz step needs these: the compiler, libFuzzer and the sanitizer runtimes,
 # and the symbolizer that puts file and line into a crash report.

@@ -2,15 +2,19 @@
 
 #include "config/configuration.h"
 #include "net/hostaddresses.h"
+#include "net/qrcode.h"
 #include "net/reachabilitycheck.h"
 #include "server/http_request.h"
+#include "server/requestrecord.h"
 #include "server/serverthread.h"
 #include "server/tarnwicksocket.h"
 #include "server/webserver.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QSocketNotifier>
+#include <QStandardPaths>
 
 #include <csignal>
 #include <unistd.h>
@@ -93,6 +97,11 @@ bool ServeCommand::prepare()
         return false;
     }
     if (options.mode == Sharing::GetFiles) {
+        // Out of the box, uploads land where the desktop keeps downloads.
+        const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DownloadLocation);
+        if (!options.downloadDir && Sharing::downloadFolderProblem(config->getParam(ParamDownloadPath))
+            && !Sharing::downloadFolderProblem(desktop))
+            config->setParam(ParamDownloadPath, desktop);
         if (const std::optional<QString> problem = Sharing::downloadFolderProblem(config->getParam(ParamDownloadPath))) {
             err << "tarnwick-serve: cannot store uploads in the download folder: " << *problem
                 << " (--download-dir DIR)" << Qt::endl;
@@ -154,13 +163,21 @@ std::optional<QString> ServeCommand::readFile(const QString &path)
 
 void ServeCommand::printAddresses(int port)
 {
-    // The same addresses the window lists, or the one address given.
-    const QStringList addresses = options.bind ? QStringList {ServerThread::peerName(*options.bind)}
-                                               : listenAddresses(interfaceEntries());
-    say(QStringLiteral("Serving %1 — open:")
-            .arg(QDir::toNativeSeparators(ServerThread::fileInfo.load().filePath())));
+    // The same addresses the window lists and this machine's own, or the one address given.
+    QStringList addresses = options.bind ? QStringList {ServerThread::peerName(*options.bind)}
+                                         : listenAddresses(interfaceEntries());
+    if (!options.bind && !addresses.contains(QStringLiteral("127.0.0.1")))
+        addresses.append(QStringLiteral("127.0.0.1"));
+    if (options.mode == Sharing::GetFiles)
+        say(QStringLiteral("Receiving files into %1 — open:")
+                .arg(QDir::toNativeSeparators(Configuration::getCurrentConfig()->getParam(ParamDownloadPath))));
+    else
+        say(QStringLiteral("Serving %1 — open:")
+                .arg(QDir::toNativeSeparators(ServerThread::fileInfo.load().filePath())));
     for (const QString &address : addresses)
         say(QLatin1String("  ") + Sharing::address(address, port));
+    if (options.qr)
+        out << QrCode(Sharing::address(addresses.first(), port)).text() << Qt::flush;
 }
 
 void ServeCommand::checkReachability(int port)
@@ -176,6 +193,18 @@ void ServeCommand::checkReachability(int port)
     connect(check, &ReachabilityCheck::failed, this,
             [this] { say(QStringLiteral("No internet connection")); });
     check->start(port);
+}
+
+void ServeCommand::log(const RequestRecord &record)
+{
+    QString line = QStringLiteral("%1 %2 %3 %4 %5 %6")
+                       .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), record.client,
+                            QString::fromLatin1(record.method), QString::fromLatin1(record.path))
+                       .arg(record.status)
+                       .arg(record.sent);
+    if (!record.note.isEmpty())
+        line += QLatin1Char(' ') + record.note;
+    say(line);
 }
 
 void ServeCommand::printTotals()
@@ -204,8 +233,8 @@ int ServeCommand::run()
         if (options.bind)
             server.setBindAddress(*options.bind);
         server.setAllowedHosts(hostNames(Configuration::getCurrentConfig()) + options.allowHosts);
-        connect(&server, &WebServer::newConnection, this,
-                [this](const QString &address) { say(QStringLiteral("Connection from %1").arg(address)); });
+        if (!options.quiet)
+            connect(&server, &WebServer::served, this, &ServeCommand::log);
         connect(&server, &WebServer::error, this, [this](const QString &title, const QString &text) {
             err << title << ": " << QString(text).replace(QLatin1Char('\n'), QLatin1Char(' ')) << Qt::endl;
         });
@@ -215,8 +244,12 @@ int ServeCommand::run()
             QCoreApplication::exit(0);
         });
 
-        if (!server.start())
+        if (!server.start()) {
+            if (server.serverError() == QAbstractSocket::AddressInUseError)
+                err << "tarnwick-serve: port " << Configuration::getCurrentConfig()->getParam(ParamPort, ReadDefault::Port)
+                    << " is in use; pick another with --port N, or --port 0 for any free one" << Qt::endl;
             return ExitCannotListen;
+        }
         printAddresses(server.serverPort());
         if (options.checkReachability)
             checkReachability(server.serverPort());

@@ -8,6 +8,7 @@
 #include <optional>
 
 class Configuration;
+struct RequestRecord;
 class WebServer;
 
 // Runs the server headless for tarnwick-serve: applies the options for this run, prints
@@ -31,6 +32,9 @@ private:
     void printAddresses(int port);
     void checkReachability(int port);
     void printTotals();
+    // One line per request: time, client, method, path, status, bytes sent, and what an
+    // upload or a login came to.
+    void log(const RequestRecord &record);
     void say(const QString &line);
 
     ServeOptions options;

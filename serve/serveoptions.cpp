@@ -3,6 +3,7 @@
 #include "config/paramid.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 
 namespace {
 
@@ -50,8 +51,9 @@ std::optional<ServeOptions> ServeOptions::parse(const QStringList &arguments, QS
             options.help = true;
         } else if (arg == QLatin1String("--version")) {
             options.version = true;
-        } else if (arg == QLatin1String("--port")) {
-            if (!bounded(&options.port, Range::MinPort, Range::MaxPort))
+        } else if (arg == QLatin1String("--port") || arg == QLatin1String("-p")) {
+            // 0 lets the system pick a free port.
+            if (!bounded(&options.port, 0, Range::MaxPort))
                 return std::nullopt;
         } else if (arg == QLatin1String("--auth")) {
             QString mode;
@@ -119,6 +121,10 @@ std::optional<ServeOptions> ServeOptions::parse(const QStringList &arguments, QS
                 return std::nullopt;
         } else if (arg == QLatin1String("--thumbnails")) {
             options.thumbnails = true;
+        } else if (arg == QLatin1String("--qr")) {
+            options.qr = true;
+        } else if (arg == QLatin1String("--quiet") || arg == QLatin1String("-q")) {
+            options.quiet = true;
         } else if (arg == QLatin1String("--check-reachability")) {
             options.checkReachability = true;
         } else if (arg == QLatin1String("--data-dir")) {
@@ -151,8 +157,12 @@ std::optional<ServeOptions> ServeOptions::parse(const QStringList &arguments, QS
             return std::nullopt;
         }
         options.mode = Sharing::GetFiles;
+    } else if (positional.size() == 1) {
+        // The short form: a folder or a file, as the path is.
+        options.mode = QFileInfo(command).isDir() ? Sharing::ShareFolder : Sharing::ShareFile;
+        options.path = command;
     } else {
-        *error = command.isEmpty() ? QStringLiteral("say what to share: folder PATH, file PATH or receive")
+        *error = command.isEmpty() ? QStringLiteral("say what to share: PATH, folder PATH, file PATH or receive")
                                    : QStringLiteral("unknown command \"%1\"").arg(command);
         return std::nullopt;
     }
@@ -167,16 +177,19 @@ bool ServeOptions::isUserEntry(const QString &entry)
 QString ServeOptions::usage()
 {
     return QStringLiteral(
-        "Usage: tarnwick-serve [options] folder PATH | file PATH | receive\n"
+        "Usage: tarnwick-serve [options] PATH | folder PATH | file PATH | receive\n"
         "\n"
         "Shares a folder or a file over HTTP, or receives uploads into the download folder.\n"
         "Options override the saved settings for this run only; they are never saved.\n"
         "\n"
+        "  PATH                    a folder or a file, as with folder PATH or file PATH\n"
         "  folder PATH             list the files of PATH and let browsers download them\n"
         "  file PATH               serve the one file PATH\n"
-        "  receive                 serve the upload page and store uploads\n"
+        "  receive                 serve the upload page and store uploads (into the desktop's\n"
+        "                          download folder unless --download-dir or the settings say)\n"
         "\n"
-        "  --port N                listen on port N (1-65535)\n"
+        "  -p, --port N            listen on port N (1-65535; 0 picks a free one); by default the\n"
+        "                          saved port, 8080 at first\n"
         "  --auth none|password|basic\n"
         "                          access control: open, one password, or Basic users\n"
         "  --password-file FILE    the password of --auth password: the first line of FILE\n"
@@ -188,6 +201,8 @@ QString ServeOptions::usage()
         "  --data-limit KB         stop after this much traffic (1 KB = 1000 bytes; 0 = none)\n"
         "  --lifetime SECONDS      how long an idle login lasts (60-10000)\n"
         "  --thumbnails            folder pages show pictures\n"
+        "  --qr                    print the first address as a QR code for a phone's camera\n"
+        "  -q, --quiet             print no line per request\n"
         "  --check-reachability    ask an outside service whether the port can be reached\n"
         "                          from the internet and print the public address\n"
         "  --data-dir DIR          where the page and image files live\n"
@@ -198,5 +213,11 @@ QString ServeOptions::usage()
         "  --version               show the version\n"
         "\n"
         "Exit status: 0 after SIGINT or SIGTERM or the data limit, 2 for bad usage,\n"
-        "3 when the port cannot be listened on.\n");
+        "3 when the port cannot be listened on.\n"
+        "\n"
+        "Examples:\n"
+        "  tarnwick-serve --qr ~/Pictures\n"
+        "      share a folder on port 8080 and show its address to a phone\n"
+        "  TARNWICK_PASSWORD='long secret' tarnwick-serve -p 8000 --auth password notes.pdf\n"
+        "      share one file on port 8000 behind a password\n");
 }

@@ -28,6 +28,8 @@ struct ServeOptions
     std::optional<int> dataLimitKb;
     std::optional<int> lifetime;
     bool thumbnails = false;
+    bool qr = false;
+    bool quiet = false;
     bool checkReachability = false;
     std::optional<QString> dataDir;
 

@@ -123,50 +123,69 @@ void ServerThread::run()
         HeadPhase waiting = HeadPhase::Waiting;
         const bool stillOpen = headPhase.compare_exchange_strong(waiting, HeadPhase::Over);
         if (complete && stillOpen) {
-            HTTP_Session *session = request->session;
-            QByteArray path = RequestParser::decodedPath(session->url);
-            const bool form = session->method == RequestParser::Post
-                && (path == Http::PathUpload || path == Http::PathLogin);
-            if (TarnwickSocket::isStopped()) {
-                // The server stopped, or the data limit was reached, as the request came.
-                if (form && path == Http::PathUpload)
-                    uploadAnswer(UploadErrorPage, Http::StatusServerError);
-            } else if (!Access::hostAccepted(request->host, hosts)) {
-                forbid(Html::wrongHostPage(Sharing::address(peerName(socket->localAddress()), socket->localPort())));
-            } else if (form && Access::crossSite(request->origin, request->host, request->fetchSite)) {
-                forbid(Html::crossSitePage());
-            } else if (!accept()) {
-                refuse();
-            } else {
-                if (session->method == RequestParser::Post && session->contentLength != 0) {
-                    // A body nobody asked for gets no answer. Only in Get Files mode did the
-                    // owner ask for files; in the others an upload gets the not-found page
-                    // and its body is only drained by the close.
-                    if (path == Http::PathUpload) {
-                        if (Sharing::receivesFiles(fileInfo.load()))
-                            saveFile();
-                        else
-                            notFound(QFile::encodeName(fileInfo.load().absoluteFilePath()) + path);
-                    }
-                } else {
-                    if (session->method == RequestParser::Post && path == Http::PathLogin) {
-                        path = Http::PathRoot;
-                        // A login starts a new session, so an id seen before it is worth nothing.
-                        if (authMode == AuthPassword && request->sentPassword)
-                            HTTP_Request::sessionManager.renewId(session);
-                    }
-                    answer(path);
-                }
-            }
+            handle();
             // Only an answer is worth the wait for the browser to hang up; a connection
             // without a whole request in time gets none and is cut at once below.
             request->close();
+            if (recording) {
+                record.client = peerText;
+                record.method = request->session->method == RequestParser::Post ? Http::MethodPost : Http::MethodGet;
+                record.path = request->session->url.path(QUrl::FullyEncoded).toLatin1();
+                record.sent = socket->sentHere();
+                Q_EMIT served(record);
+            }
         }
     }
 
     QMutexLocker locker(&descriptorMutex);
     descriptorOpen = false;
     socket->abort();
+}
+
+void ServerThread::handle()
+{
+    HTTP_Session *session = request->session;
+    QByteArray path = RequestParser::decodedPath(session->url);
+    const bool post = session->method == RequestParser::Post;
+    const bool form = post && (path == Http::PathUpload || path == Http::PathLogin);
+    if (TarnwickSocket::isStopped()) {
+        // The server stopped, or the data limit was reached, as the request came.
+        if (form && path == Http::PathUpload)
+            uploadAnswer(UploadErrorPage, Http::StatusServerError, QStringLiteral("refused: the server stopped"));
+        return;
+    }
+    if (!Access::hostAccepted(request->host, hosts)) {
+        const TarnwickSocket *socket = request->socket;
+        forbid(Html::wrongHostPage(Sharing::address(peerName(socket->localAddress()), socket->localPort())));
+        return;
+    }
+    if (form && Access::crossSite(request->origin, request->host, request->fetchSite)) {
+        forbid(Html::crossSitePage());
+        return;
+    }
+    if (!accept()) {
+        refuse();
+        return;
+    }
+    if (post && session->contentLength != 0) {
+        // A body nobody asked for gets no answer. Only in Get Files mode did the owner ask
+        // for files; in the others an upload gets the not-found page and its body is only
+        // drained by the close.
+        if (path == Http::PathUpload) {
+            if (Sharing::receivesFiles(fileInfo.load()))
+                saveFile();
+            else
+                notFound(QFile::encodeName(fileInfo.load().absoluteFilePath()) + path);
+        }
+        return;
+    }
+    if (post && path == Http::PathLogin) {
+        path = Http::PathRoot;
+        // A login starts a new session, so an id seen before it is worth nothing.
+        if (authMode == AuthPassword && request->sentPassword)
+            HTTP_Request::sessionManager.renewId(session);
+    }
+    answer(path);
 }
 
 bool ServerThread::accept()
@@ -192,12 +211,16 @@ bool ServerThread::login(bool attempt, bool accepted)
         return accepted;
     // A try that comes before the guard allows it is refused whatever it brings.
     const qint64 now = monotonicMs();
-    if (!loginGuard.mayTry(peerText, now))
+    if (!loginGuard.mayTry(peerText, now)) {
+        record.note = QStringLiteral("login refused: too many tries");
         return false;
-    if (accepted)
+    }
+    if (accepted) {
         loginGuard.succeeded(peerText);
-    else
+    } else {
         loginGuard.failed(peerText, now);
+        record.note = QStringLiteral("login refused");
+    }
     return accepted;
 }
 
@@ -251,8 +274,9 @@ void ServerThread::answer(const QByteArray &path)
     }
 }
 
-void ServerThread::uploadAnswer(const char *page, const QByteArray &status)
+void ServerThread::uploadAnswer(const char *page, const QByteArray &status, const QString &note)
 {
+    record.note = note;
     if (!TarnwickSocket::isStopped()) {
         sendPage(page, status);
         return;
@@ -272,8 +296,9 @@ void ServerThread::sendHeader(const QByteArray &status, const QByteArray &last)
     request->socket->write(header(status, last));
 }
 
-QByteArray ServerThread::header(const QByteArray &status, const QByteArray &last) const
+QByteArray ServerThread::header(const QByteArray &status, const QByteArray &last)
 {
+    record.status = status.left(3).toInt();
     QByteArray header;
     header.reserve(256 + last.size());
     header.append(Http::Version).append(status).append(Http::Crlf);
@@ -376,7 +401,7 @@ void ServerThread::saveFile()
     HTTP_Session *session = request->session;
     const QByteArray boundary = Multipart::boundary(session->contentType);
     if (boundary.isEmpty()) {
-        uploadAnswer(UploadErrorPage, Http::StatusServerError);
+        uploadAnswer(UploadErrorPage, Http::StatusServerError, QStringLiteral("refused: not a file upload"));
         return;
     }
 
@@ -385,22 +410,25 @@ void ServerThread::saveFile()
     request->sendContinue();
     const Multipart::PartHeadResult part = request->readPartHead(boundary);
     if (part.status != Multipart::Status::Complete) {
-        uploadAnswer(UploadErrorPage, Http::StatusServerError);
+        uploadAnswer(UploadErrorPage, Http::StatusServerError, QStringLiteral("refused: no file in the body"));
         return;
     }
     const std::optional<QString> sentName = Multipart::fileName(part.head.disposition);
     const std::optional<QString> name = sentName ? Multipart::storedName(*sentName) : std::nullopt;
     if (!name) {
-        uploadAnswer(UploadErrorPage, Http::StatusServerError);
+        uploadAnswer(UploadErrorPage, Http::StatusServerError, QStringLiteral("refused: not a file name"));
         return;
     }
+    const auto refused = [&name](const QString &reason) {
+        return QStringLiteral("refused %1: %2").arg(*name, reason);
+    };
 
     // Told before the body is read; the temporary file's rename decides a late clash.
     const QString folder = Configuration::DownloadDir.load().absoluteFilePath();
     const QString target = folder + QLatin1Char('/') + *name;
     const QFileInfo existing(target);
     if (existing.exists() || existing.isSymLink()) {
-        uploadAnswer(ExistPage, Http::StatusOk);
+        uploadAnswer(ExistPage, Http::StatusOk, refused(QStringLiteral("the name is taken")));
         return;
     }
 
@@ -408,11 +436,12 @@ void ServerThread::saveFile()
     UploadFile upload(folder);
     if (!upload.create()) {
         Q_EMIT error(tr("File save error"), tr("File: %1").arg(*name));
-        uploadAnswer(UploadErrorPage, Http::StatusServerError);
+        uploadAnswer(UploadErrorPage, Http::StatusServerError, refused(upload.errorString()));
         return;
     }
     const TarnwickSocket::SaveResult saved = request->socket->saveFile(
         upload.file(), request->bodyStart, session->contentLength, Multipart::delimiter(boundary));
+    const qint64 size = upload.file()->size();
     switch (saved) {
     case TarnwickSocket::SaveResult::Stored:
         request->unreadBody = 0;
@@ -421,28 +450,30 @@ void ServerThread::saveFile()
         // How much of the file had been stored, and the room left where it went.
         Q_EMIT error(tr("File save error"),
                      tr("File: %1\nReaded bytes: %2\nAvailable bytes: %3")
-                         .arg(*name, QString::number(upload.file()->size()),
-                              QString::number(QStorageInfo(folder).bytesAvailable())));
-        uploadAnswer(UploadErrorPage, Http::StatusServerError);
+                         .arg(*name, QString::number(size), QString::number(QStorageInfo(folder).bytesAvailable())));
+        uploadAnswer(UploadErrorPage, Http::StatusServerError,
+                     refused(QStringLiteral("the disk took only %1 bytes").arg(size)));
         return;
     case TarnwickSocket::SaveResult::Stopped:
+        uploadAnswer(UploadErrorPage, Http::StatusServerError, refused(QStringLiteral("the server stopped")));
+        return;
     case TarnwickSocket::SaveResult::Incomplete:
     case TarnwickSocket::SaveResult::NoDelimiter:
         // The browser did not upload a file; there is nothing to tell the owner.
-        uploadAnswer(UploadErrorPage, Http::StatusServerError);
+        uploadAnswer(UploadErrorPage, Http::StatusServerError, refused(QStringLiteral("the body ended early")));
         return;
     }
 
     switch (upload.keep(target)) {
     case UploadFile::Keep::Kept:
-        uploadAnswer(UploadOkPage, Http::StatusOk);
+        uploadAnswer(UploadOkPage, Http::StatusOk, QStringLiteral("stored %1 (%2 bytes)").arg(*name).arg(size));
         break;
     case UploadFile::Keep::NameTaken:
-        uploadAnswer(ExistPage, Http::StatusOk);
+        uploadAnswer(ExistPage, Http::StatusOk, refused(QStringLiteral("the name is taken")));
         break;
     case UploadFile::Keep::Failed:
         Q_EMIT error(tr("File save error"), tr("File: %1").arg(*name));
-        uploadAnswer(UploadErrorPage, Http::StatusServerError);
+        uploadAnswer(UploadErrorPage, Http::StatusServerError, refused(upload.errorString()));
         break;
     }
 }

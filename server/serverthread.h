@@ -2,6 +2,7 @@
 
 #include "base/lockedvalue.h"
 #include "loginguard.h"
+#include "requestrecord.h"
 #include "pages/html_element_manager.h"
 
 #include <QByteArray>
@@ -32,6 +33,8 @@ public:
 
     // The time the connection has for its request head; set before the thread starts.
     void setHeadWait(int ms) { headWaitMs = ms; }
+    // Whether served() is emitted; set before the thread starts.
+    void setRecording(bool on) { recording = on; }
 
     // From another thread: ends the connection if it is still waiting for its request head,
     // so that it is never served. False when its head has come (or its time ran out).
@@ -60,6 +63,8 @@ Q_SIGNALS:
     // Something the owner should know of; title and text are plain text.
     void error(const QString &title, const QString &msg);
     void end(ServerThread *thread);
+    // A request was answered (only when asked for: see setRecording()).
+    void served(const RequestRecord &record);
 
 protected:
     void run() override;
@@ -69,6 +74,8 @@ private Q_SLOTS:
     void end();
 
 private:
+    // Answers the request whose head was read.
+    void handle();
     bool accept();
     // Whether a login with these credentials is let in, and what it teaches the guard.
     bool login(bool attempt, bool accepted);
@@ -77,9 +84,10 @@ private:
     void forbid(const QByteArray &page);
     void answer(const QByteArray &path);
     void sendHeader(const QByteArray &status, const QByteArray &last);
-    QByteArray header(const QByteArray &status, const QByteArray &last) const;
+    QByteArray header(const QByteArray &status, const QByteArray &last);
     // One of the pages that answer an upload; also after a stop, which cut it short.
-    void uploadAnswer(const char *page, const QByteArray &status);
+    // note: what it came to, for the log.
+    void uploadAnswer(const char *page, const QByteArray &status, const QString &note);
     void notFound(const QByteArray &file);
     // orElse: sent instead when the file does not exist; empty for the not-found page.
     void sendFile(const QByteArray &path, const QByteArray &status, const QByteArray &type,
@@ -91,6 +99,9 @@ private:
 
     qintptr socketDescriptor;
     QStringList hosts;
+    bool recording = false;
+    // What the answer was, for served().
+    RequestRecord record;
     // The client's address as the status line shows it.
     QString peerText;
     int authMode;

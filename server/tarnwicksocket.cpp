@@ -99,6 +99,8 @@ void TarnwickSocket::count(std::atomic<qint64> &total, qint64 n)
 {
     if (n > 0)
         total += n;
+    if (&total == &Sent)
+        sent += qMax<qint64>(n, 0);
     checkLimit();
 }
 

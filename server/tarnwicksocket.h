@@ -48,6 +48,9 @@ public:
 
     bool atEnd() const override;
 
+    // Bytes this socket sent.
+    qint64 sentHere() const { return sent; }
+
     // The last answer of a connection cut short by a stop: written even so, and counted.
     qint64 writeAfterStop(const QByteArray &data);
 
@@ -91,5 +94,6 @@ private:
 
     // Every transfer of the process against the data limit.
     static DataBudget budget;
+    qint64 sent = 0;
     BodyReader body;
 };

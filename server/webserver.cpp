@@ -9,6 +9,7 @@
 #include "tarnwicksocket.h"
 
 #include <QHostAddress>
+#include <QMetaMethod>
 #include <QTimer>
 
 #include <sys/resource.h>
@@ -201,6 +202,10 @@ void WebServer::incomingConnection(qintptr socketDescriptor)
     connect(thread, &ServerThread::newConnection, this, &WebServer::newConnection);
     connect(thread, &ServerThread::error, this, &WebServer::error);
     connect(thread->request->socket, &TarnwickSocket::dataLimit, this, &WebServer::dataLimit);
+    if (isSignalConnected(QMetaMethod::fromSignal(&WebServer::served))) {
+        thread->setRecording(true);
+        connect(thread, &ServerThread::served, this, &WebServer::served);
+    }
 
     QMutexLocker locker(&mutex);
     threads.append(thread);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "requestrecord.h"
+
 #include <QHash>
 #include <QHostAddress>
 #include <QList>
@@ -55,6 +57,9 @@ Q_SIGNALS:
     // The data limit was reached; the server has stopped serving and waits for stop().
     void dataLimit();
     void started();
+    // A request was answered; connected to only when a log is wanted, since it costs a
+    // queued call per request.
+    void served(const RequestRecord &record);
     void stopped();
 
 protected:

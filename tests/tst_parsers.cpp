@@ -425,14 +425,16 @@ void tst_Parsers::serveOptions_data()
     QTest::addRow("folder") << "--port 1 folder /a" << "0 /a 1";
     QTest::addRow("file, highest port") << "file /a --port 65535" << "1 /a 65535";
     QTest::addRow("receive") << "receive --user a:b:c --auth basic" << "2  8080";
-    QTest::addRow("port 0") << "--port 0 receive" << "--port takes a whole number from 1 to 65535, not \"0\"";
-    QTest::addRow("port over") << "--port 65536 receive" << "--port takes a whole number from 1 to 65535, not \"65536\"";
+    QTest::addRow("any free port") << "-p 0 receive" << "2  0";
+    QTest::addRow("port over") << "--port 65536 receive" << "--port takes a whole number from 0 to 65535, not \"65536\"";
+    QTest::addRow("a folder alone") << "/" << "0 / 8080";
+    QTest::addRow("a file alone") << "notes.txt" << "1 notes.txt 8080";
     QTest::addRow("user without password") << "--user anna receive" << "--user takes NAME:PASSWORD, not \"anna\"";
     QTest::addRow("user without name") << "--user :pw receive" << "--user takes NAME:PASSWORD, not \":pw\"";
     QTest::addRow("lifetime too short") << "--lifetime 59 receive" << "--lifetime takes a whole number from 60 to 10000, not \"59\"";
     QTest::addRow("unknown option") << "--frobnicate receive" << "unknown option --frobnicate";
     QTest::addRow("two paths") << "folder a b" << "folder takes one PATH";
-    QTest::addRow("nothing") << "" << "say what to share: folder PATH, file PATH or receive";
+    QTest::addRow("nothing") << "" << "say what to share: PATH, folder PATH, file PATH or receive";
 }
 
 void tst_Parsers::serveOptions()

@@ -2,6 +2,8 @@
 
 #include <QProcess>
 #include <QRegularExpression>
+#include <QImage>
+#include <QPainter>
 #include <QTcpServer>
 #include <QtTest>
 
@@ -38,7 +40,7 @@ struct Serving
         process.setProcessChannelMode(QProcess::MergedChannels);
         QObject::connect(&process, &QProcess::readyRead, [this] { output += process.readAll(); });
         process.start(QStringLiteral(TARNWICK_SERVE), arguments);
-        (void)QTest::qWaitFor([this] { return output.contains("Serving") || process.state() == QProcess::NotRunning; },
+        (void)QTest::qWaitFor([this] { return output.contains("open:") || process.state() == QProcess::NotRunning; },
                         20000);
     }
     // Ends it as a service manager would; its exit status.
@@ -52,6 +54,38 @@ struct Serving
     QProcess process;
     QByteArray output;
 };
+
+// What a reader makes of a QR code printed in half blocks (two rows of modules a line,
+// escape sequences around); nothing without zbarimg.
+QString decodedQrCode(const QList<QByteArray> &lines)
+{
+    QList<QString> rows;
+    for (const QByteArray &line : lines) {
+        if (line.startsWith("\x1b["))
+            rows.append(QString::fromUtf8(line).remove(QRegularExpression(QStringLiteral("\x1b\\[[0-9;]*m"))));
+    }
+    QImage image(rows.value(0).size() * 4, rows.size() * 8, QImage::Format_Grayscale8);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    for (int y = 0; y < rows.size(); ++y) {
+        for (int x = 0; x < rows.at(y).size(); ++x) {
+            const char16_t c = rows.at(y).at(x).unicode();
+            if (c == 0x2580 || c == 0x2588) // the upper module is dark
+                painter.fillRect(x * 4, y * 8, 4, 4, Qt::black);
+            if (c == 0x2584 || c == 0x2588)
+                painter.fillRect(x * 4, y * 8 + 4, 4, 4, Qt::black);
+        }
+    }
+    painter.end();
+    QTemporaryFile png(QDir::tempPath() + QLatin1String("/qr-XXXXXX.png"));
+    png.open();
+    image.save(&png, "PNG");
+    png.close();
+    QProcess zbar;
+    zbar.start(QStringLiteral("zbarimg"), {QStringLiteral("--raw"), QStringLiteral("-q"), png.fileName()});
+    zbar.waitForFinished(20000);
+    return QString::fromUtf8(zbar.readAllStandardOutput()).trimmed();
+}
 
 } // namespace
 
@@ -107,19 +141,25 @@ void tst_Serve::servesUntilTerminated()
     QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(256 << 20));
     QTcpServer taken;
     QVERIFY(taken.listen(QHostAddress::Any));
-    Serving busy({"--port", QString::number(taken.serverPort()), "folder", shared.path()});
+    Serving busy({"-p", QString::number(taken.serverPort()), shared.path()});
     QCOMPARE(busy.terminate(), 3);
-    QVERIFY2(busy.output.contains("Unable to start the server"), busy.output.constData());
+    QVERIFY2(busy.output.contains(QStringLiteral("port %1 is in use").arg(taken.serverPort()).toLatin1()),
+             busy.output.constData());
 
+    // The short form of a folder; its address and a QR code of the first one.
     const quint16 port = freePort();
     QFile users(shared.filePath(QStringLiteral("users")));
     QVERIFY(users.open(QIODevice::WriteOnly) && users.write("x:y\na:b\n") > 0);
     users.close();
-    Serving serving({"--port", QString::number(port), "--auth", "basic", "--users-file", users.fileName(), "folder",
+    Serving serving({"--port", QString::number(port), "--auth", "basic", "--users-file", users.fileName(), "--qr",
                      shared.path()});
-    QVERIFY2(serving.output.contains(QStringLiteral(":%1/\n").arg(port).toUtf8()), serving.output.constData());
+    QVERIFY2(serving.output.contains(QStringLiteral("  http://127.0.0.1:%1/\n").arg(port).toUtf8()),
+             serving.output.constData());
+    const QString shown = QString::fromLatin1(serving.output.split('\n').at(1).trimmed());
+    QTRY_COMPARE(decodedQrCode(serving.output.split('\n').mid(2)), shown);
     const QByteArray refusal = Client::exchange(port, "GET / HTTP/1.1\r\n\r\n").raw;
     QVERIFY(refusal.startsWith("HTTP/1.1 401 "));
+    QTRY_VERIFY(serving.output.contains(QStringLiteral(" 127.0.0.1 GET / 401 %1\n").arg(refusal.size()).toLatin1()));
 
     // Browsers caught in the middle of a download: the totals printed at the end hold
     // every byte they were sent.
@@ -141,17 +181,26 @@ void tst_Serve::servesUntilTerminated()
 
 void tst_Serve::receives()
 {
-    QTemporaryDir downloads;
-    const quint16 port = freePort();
-    Serving serving({"--port", QString::number(port), "--bind", "127.0.0.1", "--download-dir", downloads.path(), "receive"});
-    QVERIFY(serving.output.contains(QStringLiteral("  http://127.0.0.1:%1/\n").arg(port).toLatin1()));
+    // Out of the box, into the desktop's download folder, on a port the system picks.
+    const QString downloads = QDir::homePath() + QLatin1String("/Downloads");
+    QVERIFY(QDir().mkpath(downloads));
+    Serving serving({"--port", "0", "--bind", "127.0.0.1", "receive"});
+    QVERIFY2(serving.output.startsWith(QStringLiteral("Receiving files into %1 ").arg(downloads).toUtf8()),
+             serving.output.constData());
+    const quint16 port = QRegularExpression(QStringLiteral("127.0.0.1:(\\d+)/"))
+                             .match(QString::fromUtf8(serving.output))
+                             .captured(1)
+                             .toUShort();
     const QByteArray body = "--b\r\nContent-Disposition: form-data; name=\"f\"; filename=\"s.txt\"\r\n\r\nsent\r\n--b--\r\n";
-    const Reply reply = Client::exchange(port, "POST /upload HTTP/1.1\r\nContent-Type: multipart/form-data; boundary=b"
-                                               "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
-    QCOMPARE(reply.code(), 202);
-    QFile stored(downloads.filePath(QStringLiteral("s.txt")));
+    const QByteArray upload = "POST /upload HTTP/1.1\r\nContent-Type: multipart/form-data; boundary=b\r\n"
+                              "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+    QCOMPARE(Client::exchange(port, upload).code(), 202);
+    QCOMPARE(Client::exchange(port, upload).code(), 202);
+    QFile stored(downloads + QLatin1String("/s.txt"));
     QVERIFY(stored.open(QIODevice::ReadOnly));
     QCOMPARE(stored.readAll(), QByteArray("sent"));
+    QTRY_VERIFY(serving.output.contains(" POST /upload 202 ") && serving.output.contains("refused s.txt: the name is taken\n"));
+    QVERIFY(serving.output.contains("stored s.txt (4 bytes)\n"));
     QCOMPARE(serving.terminate(), 0);
 }
 

@@ -4,8 +4,8 @@
 #   ./dev.sh test   install what the build needs, build, run the whole test suite
 #   ./dev.sh build  build only (no package install)
 #   ./dev.sh fuzz [SECONDS]  install clang, build the fuzz targets, run each for SECONDS (30)
-#   ./dev.sh package  build the Debian package, install it, try the installed programs,
-#                     remove it again (root or sudo)
+#   ./dev.sh package  build the Debian package (in build-package/, without the tests),
+#                     install it, try the installed programs, remove it again (root or sudo)
 #   ./dev.sh asan   install, build with AddressSanitizer and UndefinedBehaviorSanitizer
 #                   into build-asan/, run the whole test suite
 #   ./dev.sh tsan   install, build the threaded tests with ThreadSanitizer into
@@ -23,6 +23,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 BUILD_DIR=${BUILD_DIR:-build}
+PACKAGE_BUILD_DIR=${PACKAGE_BUILD_DIR:-build-package}
 ASAN_BUILD_DIR=${ASAN_BUILD_DIR:-build-asan}
 TSAN_BUILD_DIR=${TSAN_BUILD_DIR:-build-tsan}
 # g++ brings the sanitizers' run-time libraries along (libasan, libubsan, libtsan).
@@ -44,6 +45,12 @@ as_root() {
     if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi
 }
 
+# apt-get as root, waiting for the package manager's lock (another install, the daily
+# upgrade) instead of failing.
+apt_get() {
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 "$@"
+}
+
 # The browser test's tools: Debian's chromium and node, and playwright-core in the build
 # folder, pinned (1.61 is the last to run on Debian's node 18; it drives that chromium and
 # never downloads a browser of its own). Only what is missing is installed.
@@ -54,7 +61,7 @@ browser_deps() {
     command -v node >/dev/null || packages+=(nodejs)
     command -v npm >/dev/null || packages+=(npm)
     if [ ${#packages[@]} -gt 0 ]; then
-        as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+        apt_get install -y -qq --no-install-recommends \
             "${packages[@]}" >/dev/null
     fi
     if [ "$(node -p 'require(process.argv[1]).version' "$dir/node_modules/playwright-core/package.json" \
@@ -65,8 +72,8 @@ browser_deps() {
 }
 
 deps() {
-    as_root apt-get update
-    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${PACKAGES[@]}"
+    apt_get update
+    apt_get install -y --no-install-recommends "${PACKAGES[@]}"
 }
 
 # build [TARGET...]: everything, or only the named targets.
@@ -124,11 +131,13 @@ fuzz() {
 # package: builds the Debian package and checks it the way a user would meet it.
 package() {
     # CPack asks dpkg-shlibdeps for the dependencies.
-    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends \
-        dpkg-dev desktop-file-utils
-    rm -f "$BUILD_DIR"/tarnwick-webserver_*.deb
-    (cd "$BUILD_DIR" && cpack -G DEB)
-    local debs=("$BUILD_DIR"/tarnwick-webserver_*.deb)
+    apt_get install -y --no-install-recommends dpkg-dev desktop-file-utils
+    # Only what goes into the package, in a folder of its own.
+    cmake -S . -B "$PACKAGE_BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARNWICK_BUILD_TESTS=OFF
+    cmake --build "$PACKAGE_BUILD_DIR" --parallel
+    rm -f "$PACKAGE_BUILD_DIR"/tarnwick-webserver_*.deb
+    (cd "$PACKAGE_BUILD_DIR" && cpack -G DEB)
+    local debs=("$PACKAGE_BUILD_DIR"/tarnwick-webserver_*.deb)
     local deb
     deb=$(realpath "${debs[0]}")
     dpkg-deb --info "$deb"
@@ -140,6 +149,7 @@ package() {
         usr/share/dbus-1/services/com.vardle.WebServer.service \
         usr/share/icons/hicolor/48x48/apps/TarnwickWebServer.png \
         usr/share/man/man1/TarnwickWebServer.1.gz usr/share/man/man1/tarnwick-serve.1.gz \
+        usr/share/doc/tarnwick-webserver/README.md usr/share/doc/tarnwick-webserver/changelog.gz \
         opt/TarnwickWebServer/lang/C/upload.html opt/TarnwickWebServer/img/favicon.ico; do
         if ! grep -q " \./$path\$" <<<"$contents"; then
             echo "package: $path is missing" >&2
@@ -147,7 +157,7 @@ package() {
         fi
     done
 
-    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "$deb"
+    apt_get install -y --no-install-recommends "$deb"
     trap 'as_root dpkg -r tarnwick-webserver' EXIT
     desktop-file-validate /usr/share/applications/TarnwickWebServer.desktop
 
@@ -185,8 +195,15 @@ package() {
         test "$program" = /usr/bin/TarnwickWebServer'
     rm -rf "$scratch"
 
-    as_root dpkg -r tarnwick-webserver
+    # Removed as a user would, without a warning (a folder left behind, say).
+    local removal
+    removal=$(apt_get remove -y tarnwick-webserver 2>&1)
     trap - EXIT
+    echo "$removal"
+    if grep -qi "warning" <<<"$removal"; then
+        echo "package: its removal warns" >&2
+        exit 1
+    fi
 }
 
 # http_get PORT PATH: the raw answer of a local server, without needing curl.
@@ -329,7 +346,6 @@ fuzz)
     ;;
 package)
     deps
-    build
     package
     ;;
 asan)
@@ -348,7 +364,7 @@ tsan)
     ;;
 faults)
     deps
-    command -v python3 >/dev/null || as_root apt-get install -y --no-install-recommends python3
+    command -v python3 >/dev/null || apt_get install -y --no-install-recommends python3
     build tarnwick-serve
     python3 bench/load_faults.py --quick --serve "$BUILD_DIR/bin/tarnwick-serve"
     ;;

@@ -37,8 +37,18 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS "default-dbus-session-bus | dbus-session-bus")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "qt6-wayland")
 
-# Debian's place for the package's copyright statement.
-install(FILES ${CMAKE_SOURCE_DIR}/NOTICE
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${CPACK_PACKAGE_NAME} RENAME copyright)
+# Debian's place for the package's copyright statement, its README and its changelog
+# (compressed, as Debian wants it).
+set(doc_dir ${CMAKE_INSTALL_DATADIR}/doc/${CPACK_PACKAGE_NAME})
+install(FILES ${CMAKE_SOURCE_DIR}/NOTICE DESTINATION ${doc_dir} RENAME copyright)
+install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${doc_dir})
+add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/changelog.gz
+    COMMAND gzip -9nc ${CMAKE_SOURCE_DIR}/install/changelog > ${CMAKE_BINARY_DIR}/changelog.gz
+    DEPENDS ${CMAKE_SOURCE_DIR}/install/changelog
+    VERBATIM)
+add_custom_target(tarnwick_changelog ALL DEPENDS ${CMAKE_BINARY_DIR}/changelog.gz)
+install(FILES ${CMAKE_BINARY_DIR}/changelog.gz DESTINATION ${doc_dir})
+
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/install/drop-opt-entry.cmake)
 
 include(CPack)

@@ -28,6 +28,9 @@ public:
     // The time a connection has for its request head, from now on; by default
     // Limits::RequestWaitMs.
     void setHeadWait(int ms) { headWaitMs = ms; }
+    // The pace a request body must keep from now on: a block within every ms milliseconds;
+    // by default Limits::UploadSilenceMs.
+    void setBodyWait(int ms) { bodyWaitMs = ms; }
     // Connections served at once, from now on; at most (and by default)
     // Limits::MaxConnections, and no more than the descriptor limit leaves room for.
     void setMaxConnections(int n);
@@ -67,6 +70,7 @@ private:
     int state = 0;
     int port;
     int headWaitMs;
+    int bodyWaitMs;
     // As asked for, and as applied: within the room the descriptor limit leaves.
     int wantedConnections;
     int threadRoom;

@@ -484,6 +484,10 @@ void tst_Server::stopEndsTransfers()
     QVERIFY(rest.closed);
     QVERIFY(rest.raw.size() < 512 << 20);
     QTRY_COMPARE(server->server.findChildren<ServerThread *>().size(), 0);
+    // Nothing moves after a stop, whatever asks.
+    const qint64 sent = TarnwickSocket::Sent;
+    QCOMPARE(TarnwickSocket().write("late"), 0);
+    QCOMPARE(TarnwickSocket::Sent, sent);
 }
 
 void tst_Server::connectionLimits()

@@ -56,6 +56,7 @@ WebServer::WebServer(QObject *parent)
     : QTcpServer(parent)
     , maxPerAddress(Limits::MaxConnectionsPerAddress)
     , headWaitMs(Limits::RequestWaitMs)
+    , bodyWaitMs(Limits::UploadSilenceMs)
 {
     fitDescriptorLimit();
     setMaxConnections(Limits::MaxConnections);
@@ -198,6 +199,7 @@ void WebServer::incomingConnection(qintptr socketDescriptor)
     // of being mapped and unmapped for every connection.
     thread->setStackSize(ConnectionStackSize);
     thread->setHeadWait(headWaitMs);
+    thread->request->socket->setBodyWait(bodyWaitMs);
     connect(thread, qOverload<ServerThread *>(&ServerThread::end), this, &WebServer::removeThread);
     connect(thread, &ServerThread::newConnection, this, &WebServer::newConnection);
     connect(thread, &ServerThread::error, this, &WebServer::error);

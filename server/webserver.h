@@ -33,6 +33,9 @@ public:
     // The time a connection has for its request head, from now on; by default
     // Limits::RequestWaitMs.
     void setHeadWait(int ms) { headWaitMs = ms; }
+    // The pace a request body must keep from now on: a block within every ms milliseconds;
+    // by default Limits::UploadSilenceMs.
+    void setBodyWait(int ms) { bodyWaitMs = ms; }
     // Connections served at once, from now on; at most (and by default)
     // Limits::MaxConnections, and no more than the descriptor limit leaves room for.
     void setMaxConnections(int n);
@@ -90,6 +93,7 @@ private:
     int state = 0;
     int port;
     int headWaitMs;
+    int bodyWaitMs;
     // As asked for, and as applied: within the room the descriptor limit leaves.
     int wantedConnections;
     int threadRoom;

@@ -31,6 +31,7 @@ private Q_SLOTS:
     void uploads_data();
     void uploads();
     void uploadFailures();
+    void trickledUpload();
     void dataLimit_data();
     void dataLimit();
     void stopEndsTransfers();
@@ -440,40 +441,66 @@ void tst_Server::uploadFailures()
     QCOMPARE(warnings.count(), 1);
 }
 
+void tst_Server::trickledUpload()
+{
+    // An upload that brings less than a block per wait is ended, however it trickles.
+    server->server.setBodyWait(300);
+    TestServer::share(TestServer::page("upload.html"));
+    const QByteArray whole = upload("slow.bin", QByteArray(20000, 's'));
+    qsizetype at = whole.indexOf("\r\n\r\n", whole.indexOf("filename")) + 4;
+    Client client(server->port());
+    QVERIFY(client.send(whole.left(at)));
+    Reply reply;
+    for (; at < whole.size() && !reply.closed; at += 100) {
+        client.send(whole.mid(at, 100));
+        reply = client.read(50);
+    }
+    QCOMPARE(reply.code(), 500);
+    QCOMPARE(entries(server->downloads.path()), QStringList());
+}
+
 void tst_Server::dataLimit_data()
 {
-    QTest::addColumn<bool>("uploading");
-    QTest::addRow("download") << false;
-    QTest::addRow("upload") << true;
+    QTest::addColumn<QString>("request"); // a download, an upload, or a request that reaches it exactly
+    QTest::addRow("download") << "download";
+    QTest::addRow("upload") << "upload";
+    QTest::addRow("reached exactly") << "exactly";
 }
 
 void tst_Server::dataLimit()
 {
-    QFETCH(bool, uploading);
+    QFETCH(QString, request);
     const qint64 before = TarnwickSocket::Sent + TarnwickSocket::Received;
-    const int limitKb = int(before / 1000) + 50;
+    QByteArray bytes = request == "upload" ? upload("up.bin", QByteArray(300000, 'u')) : "GET /big.bin HTTP/1.1\r\nX: \r\n\r\n";
+    int limitKb = int(before / 1000) + 50;
+    if (request == "exactly") {
+        // Padded so that its last byte is the limit's.
+        bytes.insert(bytes.indexOf("X: ") + 3, QByteArray((1000 - (before + bytes.size()) % 1000) % 1000, 'x'));
+        limitKb = int((before + bytes.size()) / 1000);
+    }
     TestServer::config()->setParam(ParamDataLimit, limitKb);
     server->reconfigure();
     server->put("big.bin", QByteArray(300000, 'b'));
-    TestServer::share(uploading ? TestServer::page("upload.html") : server->shared.path());
+    TestServer::share(request == "upload" ? TestServer::page("upload.html") : server->shared.path());
     QSignalSpy limit(&server->server, &WebServer::dataLimit);
 
-    const Reply reply = Client::exchange(server->port(), uploading ? upload("up.bin", QByteArray(300000, 'u'))
-                                                                   : "GET /big.bin HTTP/1.1\r\n\r\n");
+    const Reply reply = Client::exchange(server->port(), bytes);
     QTRY_COMPARE(limit.count(), 1);
     QTRY_VERIFY(server->server.findChildren<ServerThread *>().isEmpty());
     const qint64 total = TarnwickSocket::Sent + TarnwickSocket::Received;
     QVERIFY(TarnwickSocket::isStopped());
-    if (uploading) {
+    if (request == "upload") {
         QCOMPARE(reply.code(), 500);
         QCOMPARE(entries(server->downloads.path()), QStringList());
         // What came with the request head is read with it, what the browser still sends
         // after the answer up to a bound.
         QVERIFY(total < qint64(limitKb) * 1000 + Limits::MaxHeadSize + Limits::MaxDrain);
-    } else {
+    } else if (request == "download") {
         // The block that reaches the limit is the last one sent.
         const qint64 room = qint64(limitKb) * 1000 - (total - reply.body.size());
         QCOMPARE(reply.body.size(), (room + Limits::BlockSize - 1) / Limits::BlockSize * Limits::BlockSize);
+    } else {
+        QCOMPARE(reply.raw, QByteArray());
     }
     // Nothing more is served until a start clears the flag.
     QVERIFY(server->get("/big.bin").raw.isEmpty());
@@ -498,6 +525,10 @@ void tst_Server::stopEndsTransfers()
     QVERIFY(rest.closed);
     QVERIFY(rest.raw.size() < 512 << 20);
     QTRY_COMPARE(server->server.findChildren<ServerThread *>().size(), 0);
+    // Nothing moves after a stop, whatever asks.
+    const qint64 sent = TarnwickSocket::Sent;
+    QCOMPARE(TarnwickSocket().write("late"), 0);
+    QCOMPARE(TarnwickSocket::Sent, sent);
 }
 
 void tst_Server::connectionLimits()

@@ -80,6 +80,17 @@ QByteArray BodyReader::read(qint64 maxSize)
     return data;
 }
 
+bool BodyReader::skip(qint64 length)
+{
+    while (length > 0) {
+        const QByteArray piece = read(length);
+        if (piece.isEmpty())
+            return false;
+        length -= piece.size();
+    }
+    return true;
+}
+
 BodyReader::SaveResult BodyReader::ended() const
 {
     return m_stop ? SaveResult::Stopped : SaveResult::Incomplete;

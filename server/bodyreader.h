@@ -53,6 +53,10 @@ public:
     */
     SaveResult save(QFile *file, const QByteArray &received, qint64 length, QByteArrayView delimiter);
 
+    // Reads and drops the \a length bytes of the body still to come, at the same pace and
+    // counted; false when it did not come whole.
+    bool skip(qint64 length);
+
 private:
     // Up to maxSize bytes, uncounted; 0 or less when the browser went away or fell behind,
     // or the stop flag was set.

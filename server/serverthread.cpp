@@ -423,11 +423,15 @@ void ServerThread::saveFile()
         return QStringLiteral("refused %1: %2").arg(*name, reason);
     };
 
-    // Told before the body is read; the temporary file's rename decides a late clash.
+    // Nothing is written for a name that is taken; the body is still read, so that the
+    // browser, which sends it whole before it reads, gets the answer. The temporary file's
+    // rename decides a late clash.
     const QString folder = Configuration::DownloadDir.load().absoluteFilePath();
     const QString target = folder + QLatin1Char('/') + *name;
     const QFileInfo existing(target);
     if (existing.exists() || existing.isSymLink()) {
+        if (request->socket->skipBody(session->contentLength))
+            request->unreadBody = 0;
         uploadAnswer(ExistPage, Http::StatusOk, refused(QStringLiteral("the name is taken")));
         return;
     }

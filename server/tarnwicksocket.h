@@ -78,6 +78,8 @@ public:
 
     // Up to maxSize bytes of a request body, counted; see BodyReader::read().
     QByteArray readBody(qint64 maxSize);
+    // The rest of a request body, read and dropped; see BodyReader::skip().
+    bool skipBody(qint64 length) { return body.skip(length); }
 
     // The pace a body must keep: Limits::BlockSize bytes within every ms milliseconds
     // (Limits::UploadSilenceMs unless set).

@@ -397,15 +397,23 @@ void ServerThread::sendDir(const QByteArray &path)
         return;
     }
 
-    const bool thumbnails
-        = Configuration::getCurrentConfig()->getParam(ParamThumbnailView, ReadDefault::ThumbnailView) == 1;
-    const FolderPage::Listing listing
-        = thumbnails ? FolderPage::thumbnailListing(folder, HTML_Manager) : FolderPage::plainListing(folder);
+    const Configuration *config = Configuration::getCurrentConfig();
+    const bool thumbnails = config->getParam(ParamThumbnailView, ReadDefault::ThumbnailView) == 1;
+    const QString shared = fileInfo.load().absoluteFilePath();
+    QByteArray page;
+    if (config->getParam(ParamPhoneListing, ReadDefault::PhoneListing) == 1) {
+        const QString name = QFileInfo(folder).fileName();
+        page = FolderPage::phonePage(FolderPage::phoneListing(folder, thumbnails ? &HTML_Manager : nullptr),
+                                     name.isEmpty() ? folder : name, shared);
+    } else {
+        const FolderPage::Listing listing = thumbnails ? FolderPage::thumbnailListing(folder, HTML_Manager)
+                                                       : FolderPage::plainListing(folder);
+        page = FolderPage::page(listing.rows, listing.allReady,
+                                thumbnails ? FolderPage::thumbnailBody() : QByteArray(FolderPage::PlainBody),
+                                shared);
+    }
     sendHeader(Http::StatusOk, QByteArray());
-    request->socket->write(
-        FolderPage::page(listing.rows, listing.allReady,
-                         thumbnails ? FolderPage::thumbnailBody() : QByteArray(FolderPage::PlainBody),
-                         fileInfo.load().absoluteFilePath()));
+    request->socket->write(page);
 }
 
 void ServerThread::sendPage(const char *name, const QByteArray &status)

@@ -327,6 +327,10 @@ void tst_Parsers::texts_data()
     QTest::addRow("type of a page") << type("index.HTML") << QByteArray("text/html; charset=UTF-8");
     QTest::addRow("type of a photo") << type("a.b.jpg") << QByteArray("image/jpeg +attachment");
     QTest::addRow("unknown type") << type("README") << QByteArray(" +attachment");
+    QTest::addRow("sizes") << Html::humanSize(999) + '|' + Html::humanSize(1250) + '|' + Html::humanSize(9999)
+            + '|' + Html::humanSize(999999) + '|' + Html::humanSize(5368709120) + '|'
+            + Html::humanSize(12345678901234567)
+                           << QByteArray("999 bytes|1.3 KB|10.0 KB|1000 KB|5.4 GB|12346 TB");
     QTest::addRow("port check") << OutsideServices::portCheckUrl(8080).toEncoded()
                                 << QByteArray("http://portcheck.example.net/tools/open-ports/check.php?portNumber=8080");
     QTest::addRow("dynamic DNS") << OutsideServices::dnsUpdateUrl(QStringLiteral("a&b"), QStringLiteral("p=#%"))

@@ -209,16 +209,28 @@ void tst_Server::listingLinksFetchTheirFiles()
         QVERIFY(fd >= 0 && ::close(fd) == 0);
     }
     QVERIFY(QFile::link(QStringLiteral("/"), server->shared.filePath("root")));
+    const auto links = [](const QByteArray &page) {
+        QList<QByteArray> found;
+        const QRegularExpression link(QStringLiteral("<a href=\"([^\"]*)\">"));
+        for (auto match = link.globalMatch(QString::fromUtf8(page)); match.hasNext();)
+            found.append(match.next().captured(1).toUtf8());
+        return found;
+    };
     const QByteArray listing = server->get("/").body;
     QVERIFY(listing.contains("latin-\xef\xbf\xbd.txt"));
-    const QRegularExpression link(QStringLiteral("<a href=\"([^\"]*)\">"));
     QList<QByteArray> fetched;
-    for (auto match = link.globalMatch(QString::fromUtf8(listing)); match.hasNext();) {
-        const QByteArray href = match.next().captured(1).toUtf8();
+    for (const QByteArray &href : links(listing)) {
         QCOMPARE(server->get("/" + href).code(), 202);
         fetched.append(QByteArray::fromPercentEncoding(href));
     }
     QCOMPARE(QSet<QByteArray>(fetched.cbegin(), fetched.cend()), QSet<QByteArray>(names.cbegin(), names.cend()));
+
+    // The page for phones fits the device, is titled by the folder, and links the same.
+    TestServer::config()->setParam(ParamPhoneListing, 1);
+    const QByteArray phone = server->get("/").body;
+    QVERIFY(phone.contains("<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"));
+    QVERIFY(phone.contains("<title>" + QFileInfo(server->shared.path()).fileName().toUtf8() + "</title>"));
+    QCOMPARE(links(phone), links(listing));
 }
 
 void tst_Server::inBrowser_data()

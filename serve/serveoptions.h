@@ -28,6 +28,9 @@ struct ServeOptions
     std::optional<int> dataLimitKb;
     std::optional<int> lifetime;
     bool thumbnails = false;
+    // --listing: the listing for phones, or the plain one.
+    std::optional<bool> phoneListing;
+    bool inlineFiles = false;
     bool checkReachability = false;
     std::optional<QString> dataDir;
 

@@ -115,11 +115,14 @@ void tst_Serve::servesUntilTerminated()
     QFile users(shared.filePath(QStringLiteral("users")));
     QVERIFY(users.open(QIODevice::WriteOnly) && users.write("x:y\na:b\n") > 0);
     users.close();
-    Serving serving({"--port", QString::number(port), "--auth", "basic", "--users-file", users.fileName(), "folder",
-                     shared.path()});
+    Serving serving({"--port", QString::number(port), "--auth", "basic", "--users-file", users.fileName(),
+                     "--listing", "phone", "folder", shared.path()});
     QVERIFY2(serving.output.contains(QStringLiteral(":%1/\n").arg(port).toUtf8()), serving.output.constData());
     const QByteArray refusal = Client::exchange(port, "GET / HTTP/1.1\r\n\r\n").raw;
     QVERIFY(refusal.startsWith("HTTP/1.1 401 "));
+    const QByteArray phone = "GET / HTTP/1.1\r\nAuthorization: Basic YTpi\r\n\r\n";
+    const QByteArray listing = Client::exchange(port, phone).raw;
+    QVERIFY(listing.contains("viewport"));
 
     // Browsers caught in the middle of a download: the totals printed at the end hold
     // every byte they were sent.
@@ -135,16 +138,18 @@ void tst_Serve::servesUntilTerminated()
                                                .match(QString::fromUtf8(serving.output));
     QVERIFY2(totals.hasMatch(), serving.output.constData());
     QVERIFY(sent < 2 * big.size());
-    QCOMPARE(totals.captured(1).toLongLong(), sent);
-    QCOMPARE(totals.captured(2).toLongLong(), 18 + 2 * download.size());
+    QCOMPARE(totals.captured(1).toLongLong(), sent + listing.size());
+    QCOMPARE(totals.captured(2).toLongLong(), 18 + phone.size() + 2 * download.size());
 }
 
 void tst_Serve::receives()
 {
     QTemporaryDir downloads;
     const quint16 port = freePort();
-    Serving serving({"--port", QString::number(port), "--bind", "127.0.0.1", "--download-dir", downloads.path(), "receive"});
+    Serving serving({"--port", QString::number(port), "--bind", "127.0.0.1", "--download-dir",
+                     downloads.path(), "--inline", "receive"});
     QVERIFY(serving.output.contains(QStringLiteral("  http://127.0.0.1:%1/\n").arg(port).toLatin1()));
+    QCOMPARE(Client::exchange(port, "HEAD / HTTP/1.1\r\n\r\n").code(), 202);
     const QByteArray body = "--b\r\nContent-Disposition: form-data; name=\"f\"; filename=\"s.txt\"\r\n\r\nsent\r\n--b--\r\n";
     const Reply reply = Client::exchange(port, "POST /upload HTTP/1.1\r\nContent-Type: multipart/form-data; boundary=b"
                                                "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);

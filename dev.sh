@@ -38,7 +38,7 @@ FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev llvm-14)
 FUZZ_BUILD_DIR=${FUZZ_BUILD_DIR:-build-fuzz}
 # Each fuzz target with its longest input: the head's line bound fits, and so does a
 # part header with some content behind it; the other inputs are short.
-FUZZ_TARGETS=(requesthead:9000 multipart:4096 credentials:512 paramfile:1024)
+FUZZ_TARGETS=(requesthead:9000 multipart:4096 credentials:512 paramfile:1024 range:512)
 FUZZ_JOBS=${FUZZ_JOBS:-2}
 
 as_root() {

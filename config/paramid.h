@@ -16,6 +16,9 @@ enum ParamId {
     ParamDnsUser = 411,
     ParamDnsPass = 412,
     ParamThumbnailView = 500,
+    // Opt-ins, stored only while on, so that the file stays as older versions write it.
+    ParamPhoneListing = 501,
+    ParamInline = 502,
     ParamLifetime = 600,
     ParamPort = 8080,
 };
@@ -29,6 +32,8 @@ constexpr int MaxConn = 10;
 constexpr int DataLimit = 0;
 constexpr int DnsEnabled = 0;
 constexpr int ThumbnailView = 0;
+constexpr int PhoneListing = 0;
+constexpr int Inline = 0;
 constexpr int Lifetime = 600;
 constexpr int Port = 8080;
 constexpr int OperatingMode = 0;

@@ -31,6 +31,12 @@ void Properties::setParam(int id, const QString &value)
     params.insert(id, QVariant(value));
 }
 
+void Properties::removeParam(int id)
+{
+    QMutexLocker locker(&lock);
+    params.remove(id);
+}
+
 bool Properties::equals(const Properties *other) const
 {
     // Keys count as much as values: two maps with equal values under different ids differ.

@@ -20,6 +20,8 @@ public:
     QString getParam(int id) const;
     void setParam(int id, int value);
     void setParam(int id, const QString &value);
+    // The key is gone, as if it had never been set.
+    void removeParam(int id);
 
     bool equals(const Properties *other) const;
 

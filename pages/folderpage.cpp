@@ -36,6 +36,36 @@ constexpr char EmptyStart[] = "<tr><td><h2>";
 constexpr char EmptyEnd[] = "</h2></td></tr>";
 constexpr char PageEnd[] = "</table></body></html>";
 
+// The page for phones: the viewport of the device, names that wrap rather than widen
+// the page, and pictures no larger than their entry.
+constexpr char PhoneStart[] = "<!DOCTYPE html><html><head><meta charset=\"utf-8\">"
+                              "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">";
+constexpr char PhoneStyle[]
+    = "<style>[hidden]{display:none!important}"
+      "body{margin:0;font:16px/1.4 system-ui,sans-serif;color:#222;background:#f4f4f4}"
+      "header{position:sticky;top:0;background:#fff;padding:.5em .8em;box-shadow:0 1px 3px #0003}"
+      "h1{font-size:1.15em;margin:0 0 .4em;overflow-wrap:anywhere}p{margin:1em;overflow-wrap:anywhere}"
+      ".tools{display:flex;flex-wrap:wrap;gap:.4em}.tools input{flex:1 1 8em;min-width:0;font:inherit;"
+      "padding:.3em .5em}.tools button{font:inherit;padding:.3em .6em}"
+      "ul{list-style:none;margin:0;padding:.6em;display:grid;gap:.5em}"
+      "@media (min-width:40em){ul{grid-template-columns:repeat(auto-fill,minmax(14em,1fr))}}"
+      "li a{display:block;height:100%;box-sizing:border-box;padding:.6em .8em;background:#fff;"
+      "border:1px solid #ddd;border-radius:6px;color:#0645ad;text-decoration:none}"
+      "li img{display:block;max-width:100%;max-height:8em;margin:0 auto .4em}"
+      ".name{display:block;overflow-wrap:anywhere}.meta{display:block;color:#555;font-size:.85em}</style>";
+// Filter and sort in the browser; without scripts the tools stay hidden and the page keeps
+// the order by name. Sorting by name restores that order; size and date start with the
+// largest and newest, and a second press turns the order round.
+constexpr char PhoneScript[]
+    = "<script>(function(){var list=document.getElementById('files'),tools=document.getElementById('tools');"
+      "if(!list)return;var items=[].slice.call(list.children),filter=tools.querySelector('input'),"
+      "key='name',up=true;tools.hidden=false;filter.oninput=function(){var q=filter.value.toLowerCase();"
+      "items.forEach(function(li){li.hidden=li.querySelector('.name').textContent.toLowerCase()"
+      ".indexOf(q)<0;});};[].forEach.call(tools.querySelectorAll('button'),function(b){b.onclick="
+      "function(){up=b.value==key?!up:b.value=='name';key=b.value;items.map(function(li,i){return["
+      "key=='name'?i:+li.getAttribute('data-'+key),li];}).sort(function(a,c){return up?a[0]-c[0]:c[0]-a[0];})"
+      ".forEach(function(p){list.appendChild(p[1]);});};});})();</script>";
+
 template<size_t N>
 constexpr qsizetype length(const char (&)[N])
 {
@@ -199,6 +229,33 @@ FolderFiles readFolder(const QString &folder)
     return found;
 }
 
+// The thumbnail view's element of every listed file, in listing order; null for a name
+// that is not valid UTF-8, which a QFileInfo cannot name and which shows no picture. The
+// page holds its elements until it is built, whatever the cache drops meanwhile.
+using Elements = std::vector<std::shared_ptr<HTML_Element>>;
+
+Elements elementsOf(const FolderFiles &found, const QString &folder, HTML_Element_Manager &manager)
+{
+    const QByteArray folderPath = QFile::encodeName(folder) + '/';
+    QList<QByteArray> keys;
+    QList<const FolderFile *> named;
+    keys.reserve(qsizetype(found.files.size()));
+    for (const FolderFile &file : found.files) {
+        if (!file.isUtf8)
+            continue;
+        keys.append(HTML_Element_Manager::key(folderPath + found.nameOf(file).toByteArray(), file.size,
+                                              file.modifiedMs));
+        named.append(&file);
+    }
+    const QDir dir(folder);
+    const QList<std::shared_ptr<HTML_Element>> made = manager.elements(
+        keys, [&](qsizetype i) { return QFileInfo(dir, QString::fromUtf8(found.nameOf(*named.at(i)))); });
+    Elements elements(found.files.size());
+    for (qsizetype i = 0; i < named.size(); ++i)
+        elements[size_t(named.at(i) - found.files.data())] = made.at(i);
+    return elements;
+}
+
 } // namespace
 
 namespace FolderPage {
@@ -241,42 +298,68 @@ Listing thumbnailListing(const QString &folder, HTML_Element_Manager &manager)
     if (listing.count == 0)
         return listing;
 
-    // Elements for the names a QFileInfo can name; the others get plain cells.
-    const QByteArray folderPath = QFile::encodeName(folder) + '/';
-    QList<QByteArray> keys;
-    QList<const FolderFile *> named;
-    keys.reserve(listing.count);
-    for (const FolderFile &file : found.files) {
-        if (!file.isUtf8)
-            continue;
-        keys.append(HTML_Element_Manager::key(folderPath + found.nameOf(file).toByteArray(), file.size,
-                                              file.modifiedMs));
-        named.append(&file);
-    }
-    const QDir dir(folder);
-    // The page holds its elements until it is built, whatever the cache drops meanwhile.
-    const QList<std::shared_ptr<HTML_Element>> elements = manager.elements(keys, [&](qsizetype i) {
-        return QFileInfo(dir, QString::fromUtf8(found.nameOf(*named.at(i))));
-    });
-
+    const Elements elements = elementsOf(found, folder, manager);
     const QByteArray label = HTML_Element::sizeLabel();
     listing.rows.reserve(listing.count * BytesPerEntry);
     layOut(
         listing.count, [&listing](const char *tag, qsizetype size) { listing.rows.append(tag, size); },
-        [&, next = qsizetype(0)](qsizetype i) mutable {
+        [&](qsizetype i) {
             const FolderFile &file = found.files[size_t(i)];
-            if (!file.isUtf8) {
+            const HTML_Element *element = elements[size_t(i)].get();
+            if (!element) {
                 Html::appendCell(listing.rows, found.nameOf(file), found.textOf(file), file.size, QByteArray(), label);
                 return;
             }
-            const HTML_Element &element = *elements.at(next++);
             // Asked before the cell is written: a cell that shows its copy while the page
             // still reloads costs a reload, the other way round the copy would never show.
-            if (!element.isReady())
+            if (!element->isReady())
                 listing.allReady = false;
-            element.toHTML(listing.rows, label);
+            element->toHTML(listing.rows, label);
         });
     return listing;
+}
+
+Listing phoneListing(const QString &folder, HTML_Element_Manager *manager)
+{
+    const FolderFiles found = readFolder(folder);
+    Listing listing;
+    listing.count = qsizetype(found.files.size());
+    const Elements elements = manager && listing.count > 0 ? elementsOf(found, folder, *manager) : Elements();
+    listing.rows.reserve(listing.count * 2 * BytesPerEntry);
+    for (size_t i = 0; i < found.files.size(); ++i) {
+        const FolderFile &file = found.files[i];
+        const HTML_Element *element = elements.empty() ? nullptr : elements[i].get();
+        // Asked before the picture, as in the thumbnail listing.
+        if (element && !element->isReady())
+            listing.allReady = false;
+        Html::appendEntry(listing.rows, found.nameOf(file), found.textOf(file), file.size, file.modifiedMs,
+                          element ? element->picture() : QByteArray());
+    }
+    return listing;
+}
+
+QByteArray phonePage(const Listing &listing, const QString &title, const QString &sharedPath)
+{
+    const auto text
+        = [](const char *source) { return Html::escape(QCoreApplication::translate(Context, source)); };
+    const QByteArray name = Html::escape(title);
+    QByteArray out;
+    out.reserve(listing.rows.size() + 4096);
+    out += PhoneStart;
+    if (!listing.allReady)
+        out += Refresh;
+    out += "<title>" + name + "</title>" + PhoneStyle + "</head><body><header><h1>" + name + "</h1>";
+    out += "<div class=\"tools\" id=\"tools\" hidden><input type=\"search\" placeholder=\"" + text("Filter")
+        + "\" aria-label=\"" + text("Filter") + "\"><button type=\"button\" value=\"name\">" + text("Name")
+        + "</button><button type=\"button\" value=\"size\">" + text("Size")
+        + "</button><button type=\"button\" value=\"date\">" + text("Date") + "</button></div></header>";
+    if (listing.rows.isEmpty())
+        out += "<p>" + text("No files in shared folder: ") + Html::escape(sharedPath) + "</p>";
+    else
+        out += "<ul id=\"files\">" + listing.rows + "</ul>";
+    out += PhoneScript;
+    out += "</body></html>";
+    return out;
 }
 
 QByteArray page(const QByteArray &rows, bool allReady, const QByteArray &bodyTag, const QString &sharedPath)

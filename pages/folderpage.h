@@ -45,6 +45,20 @@ Listing plainListing(const QString &folder);
 Listing thumbnailListing(const QString &folder, HTML_Element_Manager &manager);
 
 /*!
+ * The listing for phones of \a folder: one entry per file, with its size in units and its
+ * date; with \a manager, the pictures of the thumbnail listing too.
+ */
+Listing phoneListing(const QString &folder, HTML_Element_Manager *manager);
+
+/*!
+ * The page for phones around \a listing: a page of its own, titled \a title, that fits a
+ * small screen (one file per row, a grid on a wide one). With scripts it filters by name
+ * and sorts by name, size or date; without, it lists by name. With no files it names
+ * \a sharedPath.
+ */
+QByteArray phonePage(const Listing &listing, const QString &title, const QString &sharedPath);
+
+/*!
  * The page that follows the response header: "<html>", the refresh line unless
  * \a allReady, \a bodyTag, the table with \a rows or, when there are none, the row
  * naming \a sharedPath, and the closing tags.

@@ -4,6 +4,8 @@
 
 #include <charconv>
 #include <cstring>
+#include <ctime>
+#include <iterator>
 #include <limits>
 
 namespace {
@@ -206,6 +208,43 @@ void appendCell(QByteArray &out, QByteArrayView name, QByteArrayView text, qint6
     out.resize(start + cellBound(name.size(), label.size(), picture.size()));
     const char *end = writeCell(out.data() + start, name, text, size, label, picture);
     out.truncate(end - out.constData());
+}
+
+QByteArray humanSize(qint64 bytes)
+{
+    static constexpr const char *Units[] = {" bytes", " KB", " MB", " GB", " TB"};
+    constexpr qint64 Step = 1000;
+    qint64 unit = 1;
+    int i = 0;
+    while (i + 1 < int(std::size(Units)) && bytes / unit >= Step) {
+        unit *= Step;
+        ++i;
+    }
+    if (i > 0 && bytes < 10 * unit) {
+        const qint64 tenths = (bytes * 10 + unit / 2) / unit;
+        return QByteArray::number(tenths / 10) + '.' + QByteArray::number(tenths % 10) + Units[i];
+    }
+    return QByteArray::number((bytes + unit / 2) / unit) + Units[i];
+}
+
+void appendEntry(QByteArray &out, QByteArrayView name, QByteArrayView text, qint64 size, qint64 modifiedMs,
+                 const QByteArray &picture)
+{
+    const std::time_t seconds = std::time_t(modifiedMs / 1000);
+    std::tm local {};
+    char date[32] = "";
+    if (::localtime_r(&seconds, &local))
+        std::strftime(date, sizeof date, "%Y-%m-%d %H:%M", &local);
+
+    out += "<li data-size=\"" + QByteArray::number(size) + "\" data-date=\""
+        + QByteArray::number(qint64(seconds)) + "\"><a href=\"" + nameLink(name.toByteArray()) + "\">";
+    if (!picture.isNull())
+        out += "<img src=\"" + picture + "\" alt=\"\">";
+    out += "<span class=\"name\">";
+    const qsizetype at = out.size();
+    out.resize(at + text.size() * MaxEscapedBytes);
+    out.truncate(writeEscapedUtf8(text.data(), text.size(), out.data() + at) - out.constData());
+    out += "</span><span class=\"meta\">" + humanSize(size) + " \xc2\xb7 " + date + "</span></a></li>";
 }
 
 QByteArray iconLink(const char *file)

@@ -52,4 +52,17 @@ char *writeCell(char *out, QByteArrayView name, QByteArrayView text, qint64 size
 void appendCell(QByteArray &out, QByteArrayView name, QByteArrayView text, qint64 size, const QByteArray &picture,
                 const QByteArray &label);
 
+// A size in the units the upload page shows: "999 bytes", "1.3 KB", "12 MB" up to "TB", in
+// steps of 1000, with one decimal below 10 of a unit, rounded half up.
+QByteArray humanSize(qint64 bytes);
+
+/*!
+ * The entry of the listing for phones: a list item that links to the file exactly as a cell
+ * does, with the picture at \a picture when it is not null, the name as \a text, the size
+ * in units and the modification date in local time. The exact size and the time in seconds
+ * are kept for sorting.
+ */
+void appendEntry(QByteArray &out, QByteArrayView name, QByteArrayView text, qint64 size, qint64 modifiedMs,
+                 const QByteArray &picture);
+
 } // namespace Html

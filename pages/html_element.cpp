@@ -119,8 +119,12 @@ QByteArray HTML_Element::sizeLabel()
 
 void HTML_Element::toHTML(QByteArray &out, const QByteArray &sizeLabel) const
 {
-    Html::appendCell(out, utf8Name, utf8Name, size, isReady() ? address : Html::iconLink(ImageIcon),
-                           sizeLabel);
+    Html::appendCell(out, utf8Name, utf8Name, size, picture(), sizeLabel);
+}
+
+QByteArray HTML_Element::picture() const
+{
+    return isReady() ? address : Html::iconLink(ImageIcon);
 }
 
 void HTML_Element::setIcon(const char *file)

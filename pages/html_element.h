@@ -43,6 +43,8 @@ public:
     void init();
     // Appends the cell, with the translated "Size=" looked up once per page.
     void toHTML(QByteArray &out, const QByteArray &sizeLabel) const;
+    // The address of the picture the cell shows now, in link form; null for none.
+    QByteArray picture() const;
     static QByteArray sizeLabel();
 
     // The install-folder icon for a file name, or a null array for no picture; photos

@@ -78,6 +78,10 @@ bool ServeCommand::prepare()
         config->setParam(ParamLifetime, *options.lifetime);
     if (options.thumbnails)
         config->setParam(ParamThumbnailView, 1);
+    if (options.phoneListing)
+        config->setParam(ParamPhoneListing, *options.phoneListing ? 1 : 0);
+    if (options.inlineFiles)
+        config->setParam(ParamInline, 1);
     // The session store took its lifetime from the saved settings.
     HTTP_Request::sessionManager.configurationChanged(config);
     if (config->getParam(ParamAuthMode, ReadDefault::AuthMode) == AuthPassword && config->getParam(ParamPassword).isEmpty()) {

@@ -125,6 +125,17 @@ std::optional<ServeOptions> ServeOptions::parse(const QStringList &arguments, QS
             options.qr = true;
         } else if (arg == QLatin1String("--quiet") || arg == QLatin1String("-q")) {
             options.quiet = true;
+        } else if (arg == QLatin1String("--listing")) {
+            QString kind;
+            if (!value(&kind))
+                return std::nullopt;
+            if (kind != QLatin1String("plain") && kind != QLatin1String("phone")) {
+                *error = QStringLiteral("--listing takes plain or phone, not \"%1\"").arg(kind);
+                return std::nullopt;
+            }
+            options.phoneListing = kind == QLatin1String("phone");
+        } else if (arg == QLatin1String("--inline")) {
+            options.inlineFiles = true;
         } else if (arg == QLatin1String("--check-reachability")) {
             options.checkReachability = true;
         } else if (arg == QLatin1String("--data-dir")) {
@@ -203,6 +214,10 @@ QString ServeOptions::usage()
         "  --thumbnails            folder pages show pictures\n"
         "  --qr                    print the first address as a QR code for a phone's camera\n"
         "  -q, --quiet             print no line per request\n"
+        "  --listing plain|phone   the folder page: the plain table, or a page for phones with\n"
+        "                          sizes in units, dates, sorting and a filter\n"
+        "  --inline                pictures, PDF, text, audio and video open in the browser;\n"
+        "                          downloads can be resumed and seeked; HEAD is answered\n"
         "  --check-reachability    ask an outside service whether the port can be reached\n"
         "                          from the internet and print the public address\n"
         "  --data-dir DIR          where the page and image files live\n"

@@ -30,6 +30,9 @@ struct ServeOptions
     bool thumbnails = false;
     bool qr = false;
     bool quiet = false;
+    // --listing: the listing for phones, or the plain one.
+    std::optional<bool> phoneListing;
+    bool inlineFiles = false;
     bool checkReachability = false;
     std::optional<QString> dataDir;
 

@@ -36,6 +36,21 @@ constexpr Row Types[] = {
     {"exe", "application/octet-stream"},
 };
 
+// What browsers show themselves, when files open in the browser. Neither pages nor
+// pictures that may hold scripts (SVG) are here: a shared file must not act as a page of
+// this server.
+constexpr Row ShownTypes[] = {
+    {"jpg", "image/jpeg"},       {"jpeg", "image/jpeg"},       {"png", "image/png"},
+    {"gif", "image/gif"},        {"webp", "image/webp"},       {"avif", "image/avif"},
+    {"bmp", "image/bmp"},        {"ico", "image/x-icon"},      {"pdf", "application/pdf"},
+    {"txt", Http::TypeTextUtf8}, {"text", Http::TypeTextUtf8}, {"log", Http::TypeTextUtf8},
+    {"md", Http::TypeTextUtf8},  {"csv", Http::TypeTextUtf8},  {"mp3", "audio/mpeg"},
+    {"m4a", "audio/mp4"},        {"aac", "audio/aac"},         {"wav", "audio/wav"},
+    {"ogg", "audio/ogg"},        {"oga", "audio/ogg"},         {"opus", "audio/ogg"},
+    {"flac", "audio/flac"},      {"mp4", "video/mp4"},         {"m4v", "video/mp4"},
+    {"webm", "video/webm"},      {"ogv", "video/ogg"},         {"mov", "video/quicktime"},
+};
+
 // The page itself is shown; everything else is offered for saving.
 constexpr char ShownSuffix[] = "html";
 
@@ -61,13 +76,19 @@ char plainNameChar(QChar c)
 
 namespace ContentType {
 
-Entry forFileName(const QString &fileName)
+Entry forFileName(const QString &fileName, bool inBrowser)
 {
     const QString name = fileNameOf(fileName);
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
     if (dot < 0)
         return {QByteArray(), true};
     const QString suffix = name.mid(dot + 1).toLower();
+    if (inBrowser) {
+        for (const Row &row : ShownTypes) {
+            if (suffix == QLatin1String(row.suffix))
+                return {QByteArray(row.type), false, true};
+        }
+    }
     for (const Row &row : Types) {
         if (suffix == QLatin1String(row.suffix))
             return {QByteArray(row.type), suffix != QLatin1String(ShownSuffix)};

@@ -10,12 +10,20 @@ struct Entry
 {
     // Empty: the answer carries no Content-Type line.
     QByteArray type;
-    // Whether the answer carries an attachment line; every file but an HTML page does.
+    // Whether the answer carries an attachment line; every file but an HTML page does,
+    // unless it opens in the browser.
     bool attachment;
+    // The file opens in the browser, which must take it for the type it is sent as.
+    bool shown = false;
 };
 
-// By the suffix after the last "." of the name, in any letter case.
-Entry forFileName(const QString &fileName);
+/*!
+ * By the suffix after the last "." of the name, in any letter case. With \a inBrowser,
+ * the pictures, PDF, plain text, audio and video that browsers show are sent as what
+ * they are and without the attachment line (text as plain text); every other file, a
+ * page too, as without it.
+ */
+Entry forFileName(const QString &fileName, bool inBrowser = false);
 
 /*!
  * The whole Content-Disposition line, CR LF included, starting with

@@ -85,11 +85,11 @@ qint64 FileSender::pump(qint64 len, const std::function<qint64(qint64 done)> &se
     return done;
 }
 
-void FileSender::send(QFile *file)
+void FileSender::send(QFile *file, qint64 length)
 {
     const SigpipeBlock noSigpipe;
-    const qint64 end = file->size();
     qint64 offset = file->pos();
+    const qint64 end = offset + qMin(length, file->size() - offset);
     const int source = file->handle();
     bool kernelCopy = source >= 0;
     QByteArray buffer;

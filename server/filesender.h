@@ -19,10 +19,10 @@ public:
     // counted(n): n more bytes went out; counted(0): none did, look at the limit.
     FileSender(int fd, DataBudget &budget, const std::atomic<bool> &stop, std::function<void(qint64)> counted);
 
-    // From the file's position to its end, then closes it. Ends early when the stop flag is
-    // set, the browser goes away or takes nothing for Limits::SendWaitMs, or the file turns
-    // out shorter than it was.
-    void send(QFile *file);
+    // From the file's position, at most length bytes and up to its end, then closes it. Ends
+    // early when the stop flag is set, the browser goes away or takes nothing for
+    // Limits::SendWaitMs, or the file turns out shorter than it was.
+    void send(QFile *file, qint64 length);
 
 private:
     // Calls send(bytes done so far) until len bytes went out, counting them and waiting while

@@ -66,7 +66,7 @@ HTTP_Request::~HTTP_Request()
     delete session;
 }
 
-bool HTTP_Request::start(int waitMs)
+bool HTTP_Request::start(int waitMs, bool headAllowed)
 {
     if (!socket->isValid())
         return false;
@@ -85,7 +85,7 @@ bool HTTP_Request::start(int waitMs)
         // A head completed by the read that reached the data limit still counts: an upload
         // is then told that nothing was kept.
         if (watch.arrived(received, before) || before == 0)
-            parsed = RequestParser::parseHead(received);
+            parsed = RequestParser::parseHead(received, headAllowed);
         if (parsed.status == RequestParser::Status::Complete)
             break;
         if (TarnwickSocket::isStopped() || parsed.status != RequestParser::Status::Incomplete)
@@ -105,6 +105,8 @@ bool HTTP_Request::start(int waitMs)
     host = head.host;
     origin = head.origin;
     fetchSite = head.fetchSite;
+    range = head.range;
+    hasIfRange = head.hasIfRange;
     expectsContinue = head.expectContinue;
     // What came of the body with the head; the rest is still in the socket.
     bodyAhead = received.mid(parsed.headSize, session->contentLength);

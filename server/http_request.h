@@ -26,9 +26,10 @@ public:
 
     // Reads one request head, and a login form's body, within waitMs however slowly they
     // come. False when there is no usable request: nothing complete arrived in time, the
-    // head is malformed or too large, or the method is neither GET nor POST. A body other
-    // than a login form stays unread, but for what came with the head (bodyAhead).
-    bool start(int waitMs = Limits::RequestWaitMs);
+    // head is malformed or too large, or the method is neither GET nor POST (nor HEAD, when
+    // headAllowed). A body other than a login form stays unread, but for what came with the
+    // head (bodyAhead).
+    bool start(int waitMs = Limits::RequestWaitMs, bool headAllowed = false);
 
     // Tells a client that waits before sending its body to go on; once per request, and
     // only when it asked.
@@ -61,6 +62,9 @@ public:
     std::optional<QByteArray> host;
     QByteArray origin;
     QByteArray fetchSite;
+    // The request's Range value, and whether it came with an If-Range.
+    QByteArray range;
+    bool hasIfRange = false;
     // The first bytes of an upload's file, read with its part header.
     QByteArray bodyStart;
     // The first bytes of a body, read with the head.

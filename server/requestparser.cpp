@@ -66,7 +66,7 @@ bool isVersion(QByteArrayView text)
 
 // "METHOD SP target SP HTTP/x.y"; a line without the version is an old-style request
 // and read as HTTP/1.0.
-Status parseRequestLine(QByteArrayView line, RequestHead *head)
+Status parseRequestLine(QByteArrayView line, bool headAllowed, RequestHead *head)
 {
     const qsizetype firstBlank = line.indexOf(' ');
     if (firstBlank < 0)
@@ -90,6 +90,8 @@ Status parseRequestLine(QByteArrayView line, RequestHead *head)
         head->method = RequestParser::Get;
     else if (method == QByteArrayView(Http::MethodPost))
         head->method = RequestParser::Post;
+    else if (headAllowed && method == QByteArrayView(Http::MethodHead))
+        head->method = RequestParser::Head;
     else
         return Status::Unsupported;
 
@@ -166,6 +168,10 @@ Status parseHeaderLine(QByteArrayView line, RequestHead *head, Fields *fields)
         head->origin = value.toByteArray();
     } else if (equalsNoCase(name, Http::HeaderFetchSite)) {
         head->fetchSite = value.toByteArray();
+    } else if (equalsNoCase(name, Http::HeaderRange)) {
+        head->range += (head->range.isEmpty() ? QByteArray() : QByteArray(",")) + value.toByteArray();
+    } else if (equalsNoCase(name, Http::HeaderIfRange)) {
+        head->hasIfRange = true;
     }
     return Status::Complete;
 }
@@ -181,7 +187,7 @@ RequestParser::ParseResult finished(Status status)
 
 namespace RequestParser {
 
-ParseResult parseHead(const QByteArray &buffer)
+ParseResult parseHead(const QByteArray &buffer, bool headAllowed)
 {
     const QByteArrayView bytes(buffer);
     ParseResult result;
@@ -222,7 +228,7 @@ ParseResult parseHead(const QByteArray &buffer)
             // Clients may send a stray line end ahead of the request line.
             if (line.isEmpty())
                 continue;
-            status = parseRequestLine(line, &head);
+            status = parseRequestLine(line, headAllowed, &head);
             haveRequestLine = true;
         } else if (line.isEmpty()) {
             break;

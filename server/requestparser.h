@@ -10,7 +10,7 @@
 // connection reads into a buffer and asks parseHead() what it holds so far.
 namespace RequestParser {
 
-enum Method { NoMethod = 0, Get = 1, Post = 2 };
+enum Method { NoMethod = 0, Get = 1, Post = 2, Head = 3 };
 
 struct RequestHead
 {
@@ -34,6 +34,10 @@ struct RequestHead
     std::optional<QByteArray> host;
     QByteArray origin;
     QByteArray fetchSite;
+    // The Range value as sent (two Range lines read as one list of ranges), and whether an
+    // If-Range came with it.
+    QByteArray range;
+    bool hasIfRange = false;
 };
 
 enum class Status {
@@ -42,7 +46,8 @@ enum class Status {
     Complete,
     // Malformed, or beyond Limits::MaxHeadLine / Limits::MaxHeadSize.
     Bad,
-    // A well-formed request line with a method other than GET and POST.
+    // A well-formed request line with a method other than GET and POST (and HEAD, when
+    // asked for).
     Unsupported
 };
 
@@ -60,9 +65,9 @@ struct ParseResult
  * skipped. Header names are matched without regard to case and in any order. Bad
  * and Unsupported are reported as soon as the bytes so far decide it, so a caller
  * can stop reading early. A Transfer-Encoding header is Bad: bodies are read by
- * their length only.
+ * their length only. HEAD is a method only with \a headAllowed.
  */
-ParseResult parseHead(const QByteArray &buffer);
+ParseResult parseHead(const QByteArray &buffer, bool headAllowed = false);
 
 /*!
  * Decodes an Authorization value such as "Basic dXNlcjpwdw==" (scheme in any case)

@@ -1,6 +1,8 @@
 #include "serverthread.h"
 
 #include "access.h"
+#include "base/threadsanitizer.h"
+#include "byterange.h"
 #include "config/configuration.h"
 #include "contenttype.h"
 #include "http_request.h"
@@ -14,7 +16,6 @@
 #include "route.h"
 #include "sharing.h"
 #include "tarnwicksocket.h"
-#include "base/threadsanitizer.h"
 #include "uploadfile.h"
 
 #include <QDir>
@@ -64,6 +65,7 @@ ServerThread::ServerThread(qintptr socketDescriptor, const QStringList &hosts, Q
     , hosts(hosts)
     , authMode(Configuration::getCurrentConfig()->getParam(ParamAuthMode, ReadDefault::AuthMode))
     , headWaitMs(Limits::RequestWaitMs)
+    , inlineFiles(Configuration::getCurrentConfig()->getParam(ParamInline, ReadDefault::Inline) == 1)
 {
     request->moveToThread(this);
     // On the connection's thread, the last of our code there.
@@ -119,7 +121,7 @@ void ServerThread::run()
     if (!peer.isNull()) {
         peerText = peerName(peer);
         Q_EMIT newConnection(peerText);
-        const bool complete = request->start(headWaitMs);
+        const bool complete = request->start(headWaitMs, inlineFiles);
         HeadPhase waiting = HeadPhase::Waiting;
         const bool stillOpen = headPhase.compare_exchange_strong(waiting, HeadPhase::Over);
         if (complete && stillOpen) {
@@ -145,6 +147,7 @@ void ServerThread::run()
 void ServerThread::handle()
 {
     HTTP_Session *session = request->session;
+    headOnly = session->method == RequestParser::Head;
     QByteArray path = RequestParser::decodedPath(session->url);
     const bool post = session->method == RequestParser::Post;
     const bool form = post && (path == Http::PathUpload || path == Http::PathLogin);
@@ -229,7 +232,7 @@ void ServerThread::forbid(const QByteArray &page)
     responseLength = page.size();
     responseType = Http::TypeHtml;
     sendHeader(Http::StatusForbidden, QByteArray());
-    request->socket->write(page);
+    writeBody(page);
 }
 
 void ServerThread::refuse()
@@ -240,6 +243,8 @@ void ServerThread::refuse()
         sendHeader(Http::StatusUnauthorized, Http::BasicChallenge);
         TarnwickSocket *socket = request->socket;
         socket->write(Http::Crlf);
+        if (headOnly)
+            return;
         socket->write("<h1>");
         socket->writeTranslatedUtf8("Wrong password");
         socket->write("</h1>");
@@ -296,6 +301,12 @@ void ServerThread::sendHeader(const QByteArray &status, const QByteArray &last)
     request->socket->write(header(status, last));
 }
 
+void ServerThread::writeBody(const QByteArray &body)
+{
+    if (!headOnly)
+        request->socket->write(body);
+}
+
 QByteArray ServerThread::header(const QByteArray &status, const QByteArray &last)
 {
     record.status = status.left(3).toInt();
@@ -320,8 +331,8 @@ void ServerThread::notFound(const QByteArray &file)
     responseLength = 0;
     responseType = Http::TypeHtml;
     sendHeader(Http::StatusNotFound, QByteArray());
-    request->socket->write(Html::notFoundPage(QString::fromUtf8(RequestParser::decodedPath(request->session->url)),
-                                              QString::fromUtf8(file)));
+    writeBody(Html::notFoundPage(QString::fromUtf8(RequestParser::decodedPath(request->session->url)),
+                                 QString::fromUtf8(file)));
 }
 
 void ServerThread::sendFile(const QByteArray &path, const QByteArray &status, const QByteArray &type,
@@ -354,19 +365,46 @@ void ServerThread::sendFile(const QByteArray &path, const QByteArray &status, co
         return;
     }
 
-    responseLength = file.size();
+    const qint64 size = file.size();
     QByteArray last;
+    ByteRange::Answer range;
+    // Only the shared files (those sent as their name's type) have parts; the server's own
+    // pages are sent whole.
+    if (inlineFiles && type.isEmpty()) {
+        // An If-Range names a version of the file, and the server gives its files none, so
+        // none matches: the whole file is sent.
+        range = ByteRange::resolve(request->hasIfRange ? QByteArray() : request->range, size);
+        last = QByteArray(Http::AcceptRangesLine) + Http::Crlf;
+        if (range.kind != ByteRange::Kind::Whole)
+            last += Http::ContentRangePrefix + ByteRange::contentRange(range, size) + Http::Crlf;
+        if (range.kind == ByteRange::Kind::Unsatisfiable) {
+            responseLength = 0;
+            sendHeader(Http::StatusRangeNotSatisfiable, last);
+            return;
+        }
+    }
+    const bool part = range.kind == ByteRange::Kind::Part;
+    if (part && !file.seek(range.first)) {
+        responseLength = 0;
+        sendHeader(Http::StatusCantRead, QByteArray());
+        return;
+    }
+
+    responseLength = part ? range.length : size;
     if (type.isEmpty()) {
         const QString name = QString::fromUtf8(path.mid(path.lastIndexOf('/') + 1));
-        const ContentType::Entry entry = ContentType::forFileName(name);
+        const ContentType::Entry entry = ContentType::forFileName(name, inlineFiles);
         responseType = entry.type;
+        if (entry.shown)
+            last += QByteArray(Http::NoSniffLine) + Http::Crlf;
         if (entry.attachment)
-            last = ContentType::attachmentLine(name);
+            last += ContentType::attachmentLine(name);
     } else {
         responseType = type;
     }
-    sendHeader(status, last);
-    request->socket->sendFile(&file);
+    sendHeader(part ? QByteArray(Http::StatusPartial) : status, last);
+    if (!headOnly)
+        request->socket->sendFile(&file, responseLength);
 }
 
 void ServerThread::sendDir(const QByteArray &path)
@@ -377,18 +415,30 @@ void ServerThread::sendDir(const QByteArray &path)
         return;
     }
 
-    const bool thumbnails
-        = Configuration::getCurrentConfig()->getParam(ParamThumbnailView, ReadDefault::ThumbnailView) == 1;
-    const FolderPage::Listing listing
-        = thumbnails ? FolderPage::thumbnailListing(folder, HTML_Manager) : FolderPage::plainListing(folder);
-
     responseLength = 0;
     responseType = Http::TypeHtmlUtf8;
+    if (headOnly) {
+        sendHeader(Http::StatusOk, QByteArray());
+        return;
+    }
+
+    const Configuration *config = Configuration::getCurrentConfig();
+    const bool thumbnails = config->getParam(ParamThumbnailView, ReadDefault::ThumbnailView) == 1;
+    const QString shared = fileInfo.load().absoluteFilePath();
+    QByteArray page;
+    if (config->getParam(ParamPhoneListing, ReadDefault::PhoneListing) == 1) {
+        const QString name = QFileInfo(folder).fileName();
+        page = FolderPage::phonePage(FolderPage::phoneListing(folder, thumbnails ? &HTML_Manager : nullptr),
+                                     name.isEmpty() ? folder : name, shared);
+    } else {
+        const FolderPage::Listing listing = thumbnails ? FolderPage::thumbnailListing(folder, HTML_Manager)
+                                                       : FolderPage::plainListing(folder);
+        page = FolderPage::page(listing.rows, listing.allReady,
+                                thumbnails ? FolderPage::thumbnailBody() : QByteArray(FolderPage::PlainBody),
+                                shared);
+    }
     sendHeader(Http::StatusOk, QByteArray());
-    request->socket->write(
-        FolderPage::page(listing.rows, listing.allReady,
-                         thumbnails ? FolderPage::thumbnailBody() : QByteArray(FolderPage::PlainBody),
-                         fileInfo.load().absoluteFilePath()));
+    request->socket->write(page);
 }
 
 void ServerThread::sendPage(const char *name, const QByteArray &status)

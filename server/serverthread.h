@@ -85,6 +85,8 @@ private:
     void answer(const QByteArray &path);
     void sendHeader(const QByteArray &status, const QByteArray &last);
     QByteArray header(const QByteArray &status, const QByteArray &last);
+    // Writes the body of an answer, unless the request asked for the header alone.
+    void writeBody(const QByteArray &body);
     // One of the pages that answer an upload; also after a stop, which cut it short.
     // note: what it came to, for the log.
     void uploadAnswer(const char *page, const QByteArray &status, const QString &note);
@@ -106,6 +108,10 @@ private:
     QString peerText;
     int authMode;
     int headWaitMs;
+    // Files open in the browser: shown types, ranges and HEAD are served.
+    bool inlineFiles;
+    // The request is a HEAD: every answer is its header alone.
+    bool headOnly = false;
 
     // This connection's answer; parallel connections of one browser each have their own.
     qint64 responseLength = 0;

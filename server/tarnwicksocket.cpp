@@ -129,13 +129,15 @@ bool TarnwickSocket::flushPending(int timeoutMs)
     return socketDescriptor() >= 0;
 }
 
-void TarnwickSocket::sendFile(QFile *file)
+void TarnwickSocket::sendFile(QFile *file, qint64 length)
 {
     if (isStopped() || !flushPending(Limits::SendWaitMs)) {
         file->close();
         return;
     }
-    FileSender(static_cast<int>(socketDescriptor()), budget, stop, [this](qint64 n) { count(Sent, n); }).send(file);
+    FileSender sender(static_cast<int>(socketDescriptor()), budget, stop,
+                      [this](qint64 n) { count(Sent, n); });
+    sender.send(file, length);
 }
 
 QByteArray TarnwickSocket::readBody(qint64 maxSize)

@@ -65,11 +65,12 @@ public:
     bool flushPending(int timeoutMs);
 
     /*!
-        Sends the opened file from its current position to its end, then closes it, after
-        whatever was written before (the response header). The totals grow per piece, and
-        when a data limit is set the block that reaches it is the last one sent.
+        Sends at most \a length bytes of the opened file from its current position (up to its
+        end), then closes it, after whatever was written before (the response header). The
+        totals grow per piece, and when a data limit is set the block that reaches it is the
+        last one sent.
     */
-    void sendFile(QFile *file);
+    void sendFile(QFile *file, qint64 length);
 
     using SaveResult = BodyReader::SaveResult;
     // Stores an upload's file: see BodyReader::save(). When a data limit is set, the block

@@ -1,9 +1,10 @@
-#include "serve/serveoptions.h"
 #include "config/paramid.h"
 #include "net/hostaddresses.h"
 #include "net/outsideservices.h"
 #include "pages/html.h"
+#include "serve/serveoptions.h"
 #include "server/access.h"
+#include "server/byterange.h"
 #include "server/contenttype.h"
 #include "server/databudget.h"
 #include "server/limits.h"
@@ -25,6 +26,8 @@ private Q_SLOTS:
     void requestHead();
     void paths_data();
     void paths();
+    void range_data();
+    void range();
     void route_data();
     void route();
     void multipart_data();
@@ -129,6 +132,46 @@ void tst_Parsers::paths()
     QFETCH(QByteArray, decoded);
     const RequestParser::ParseResult result = RequestParser::parseHead("GET " + target + " HTTP/1.1\r\n\r\n");
     QCOMPARE(RequestParser::decodedPath(result.head.url), decoded);
+}
+
+void tst_Parsers::range_data()
+{
+    QTest::addColumn<QByteArray>("value");
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<QByteArray>("answer"); // the Content-Range value; empty: the whole file
+
+    QTest::addRow("middle") << QByteArray("bytes=3-6") << qint64(10) << QByteArray("bytes 3-6/10");
+    QTest::addRow("to the end") << QByteArray("bytes=4-") << qint64(10) << QByteArray("bytes 4-9/10");
+    QTest::addRow("last byte") << QByteArray("bytes=9-9") << qint64(10) << QByteArray("bytes 9-9/10");
+    QTest::addRow("first at the end") << QByteArray("bytes=10-") << qint64(10) << QByteArray("bytes */10");
+    QTest::addRow("last beyond the end")
+        << QByteArray("bytes=8-10") << qint64(10) << QByteArray("bytes 8-9/10");
+    QTest::addRow("last before first") << QByteArray("bytes=5-4") << qint64(10) << QByteArray();
+    QTest::addRow("suffix") << QByteArray("bytes=-3") << qint64(10) << QByteArray("bytes 7-9/10");
+    QTest::addRow("suffix beyond the start")
+        << QByteArray("bytes=-11") << qint64(10) << QByteArray("bytes 0-9/10");
+    QTest::addRow("suffix of 0") << QByteArray("bytes=-0") << qint64(10) << QByteArray("bytes */10");
+    QTest::addRow("empty file") << QByteArray("bytes=0-") << qint64(0) << QByteArray("bytes */0");
+    QTest::addRow("suffix of an empty file") << QByteArray("bytes=-1") << qint64(0) << QByteArray();
+    QTest::addRow("last beyond 64 bits")
+        << QByteArray("bytes=1-99999999999999999999") << qint64(10) << QByteArray("bytes 1-9/10");
+    QTest::addRow("first beyond 64 bits")
+        << QByteArray("bytes=99999999999999999999-") << qint64(10) << QByteArray("bytes */10");
+    QTest::addRow("blanks, empty items, unit case")
+        << QByteArray("BYTES= ,2-3\t,") << qint64(10) << QByteArray("bytes 2-3/10");
+    QTest::addRow("two ranges") << QByteArray("bytes=0-1,3-4") << qint64(10) << QByteArray();
+    QTest::addRow("sign") << QByteArray("bytes=+1-2") << qint64(10) << QByteArray();
+    QTest::addRow("other unit") << QByteArray("items=0-1") << qint64(10) << QByteArray();
+}
+
+void tst_Parsers::range()
+{
+    QFETCH(QByteArray, value);
+    QFETCH(qint64, size);
+    QFETCH(QByteArray, answer);
+    const ByteRange::Answer resolved = ByteRange::resolve(value, size);
+    QCOMPARE(resolved.kind == ByteRange::Kind::Whole ? QByteArray() : ByteRange::contentRange(resolved, size),
+             answer);
 }
 
 void tst_Parsers::route_data()
@@ -284,6 +327,10 @@ void tst_Parsers::texts_data()
     QTest::addRow("type of a page") << type("index.HTML") << QByteArray("text/html; charset=UTF-8");
     QTest::addRow("type of a photo") << type("a.b.jpg") << QByteArray("image/jpeg +attachment");
     QTest::addRow("unknown type") << type("README") << QByteArray(" +attachment");
+    QTest::addRow("sizes") << Html::humanSize(999) + '|' + Html::humanSize(1250) + '|' + Html::humanSize(9999)
+            + '|' + Html::humanSize(999999) + '|' + Html::humanSize(5368709120) + '|'
+            + Html::humanSize(12345678901234567)
+                           << QByteArray("999 bytes|1.3 KB|10.0 KB|1000 KB|5.4 GB|12346 TB");
     QTest::addRow("port check") << OutsideServices::portCheckUrl(8080).toEncoded()
                                 << QByteArray("http://portcheck.example.net/tools/open-ports/check.php?portNumber=8080");
     QTest::addRow("dynamic DNS") << OutsideServices::dnsUpdateUrl(QStringLiteral("a&b"), QStringLiteral("p=#%"))

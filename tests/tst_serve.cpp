@@ -152,7 +152,7 @@ void tst_Serve::servesUntilTerminated()
     QVERIFY(users.open(QIODevice::WriteOnly) && users.write("x:y\na:b\n") > 0);
     users.close();
     Serving serving({"--port", QString::number(port), "--auth", "basic", "--users-file", users.fileName(), "--qr",
-                     shared.path()});
+                     "--listing", "phone", shared.path()});
     QVERIFY2(serving.output.contains(QStringLiteral("  http://127.0.0.1:%1/\n").arg(port).toUtf8()),
              serving.output.constData());
     const QString shown = QString::fromLatin1(serving.output.split('\n').at(1).trimmed());
@@ -160,6 +160,9 @@ void tst_Serve::servesUntilTerminated()
     const QByteArray refusal = Client::exchange(port, "GET / HTTP/1.1\r\n\r\n").raw;
     QVERIFY(refusal.startsWith("HTTP/1.1 401 "));
     QTRY_VERIFY(serving.output.contains(QStringLiteral(" 127.0.0.1 GET / 401 %1\n").arg(refusal.size()).toLatin1()));
+    const QByteArray phone = "GET / HTTP/1.1\r\nAuthorization: Basic YTpi\r\n\r\n";
+    const QByteArray listing = Client::exchange(port, phone).raw;
+    QVERIFY(listing.contains("viewport"));
 
     // Browsers caught in the middle of a download: the totals printed at the end hold
     // every byte they were sent.
@@ -175,8 +178,8 @@ void tst_Serve::servesUntilTerminated()
                                                .match(QString::fromUtf8(serving.output));
     QVERIFY2(totals.hasMatch(), serving.output.constData());
     QVERIFY(sent < 2 * big.size());
-    QCOMPARE(totals.captured(1).toLongLong(), sent);
-    QCOMPARE(totals.captured(2).toLongLong(), 18 + 2 * download.size());
+    QCOMPARE(totals.captured(1).toLongLong(), sent + listing.size());
+    QCOMPARE(totals.captured(2).toLongLong(), 18 + phone.size() + 2 * download.size());
 }
 
 void tst_Serve::receives()
@@ -184,13 +187,14 @@ void tst_Serve::receives()
     // Out of the box, into the desktop's download folder, on a port the system picks.
     const QString downloads = QDir::homePath() + QLatin1String("/Downloads");
     QVERIFY(QDir().mkpath(downloads));
-    Serving serving({"--port", "0", "--bind", "127.0.0.1", "receive"});
+    Serving serving({"--port", "0", "--bind", "127.0.0.1", "--inline", "receive"});
     QVERIFY2(serving.output.startsWith(QStringLiteral("Receiving files into %1 ").arg(downloads).toUtf8()),
              serving.output.constData());
     const quint16 port = QRegularExpression(QStringLiteral("127.0.0.1:(\\d+)/"))
                              .match(QString::fromUtf8(serving.output))
                              .captured(1)
                              .toUShort();
+    QCOMPARE(Client::exchange(port, "HEAD / HTTP/1.1\r\n\r\n").code(), 202);
     const QByteArray body = "--b\r\nContent-Disposition: form-data; name=\"f\"; filename=\"s.txt\"\r\n\r\nsent\r\n--b--\r\n";
     const QByteArray upload = "POST /upload HTTP/1.1\r\nContent-Type: multipart/form-data; boundary=b\r\n"
                               "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;

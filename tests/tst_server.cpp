@@ -23,6 +23,8 @@ private Q_SLOTS:
     void paths_data();
     void paths();
     void listingLinksFetchTheirFiles();
+    void inBrowser_data();
+    void inBrowser();
     void otherSites();
     void requestReading_data();
     void requestReading();
@@ -209,16 +211,81 @@ void tst_Server::listingLinksFetchTheirFiles()
         QVERIFY(fd >= 0 && ::close(fd) == 0);
     }
     QVERIFY(QFile::link(QStringLiteral("/"), server->shared.filePath("root")));
+    const auto links = [](const QByteArray &page) {
+        QList<QByteArray> found;
+        const QRegularExpression link(QStringLiteral("<a href=\"([^\"]*)\">"));
+        for (auto match = link.globalMatch(QString::fromUtf8(page)); match.hasNext();)
+            found.append(match.next().captured(1).toUtf8());
+        return found;
+    };
     const QByteArray listing = server->get("/").body;
     QVERIFY(listing.contains("latin-\xef\xbf\xbd.txt"));
-    const QRegularExpression link(QStringLiteral("<a href=\"([^\"]*)\">"));
     QList<QByteArray> fetched;
-    for (auto match = link.globalMatch(QString::fromUtf8(listing)); match.hasNext();) {
-        const QByteArray href = match.next().captured(1).toUtf8();
+    for (const QByteArray &href : links(listing)) {
         QCOMPARE(server->get("/" + href).code(), 202);
         fetched.append(QByteArray::fromPercentEncoding(href));
     }
     QCOMPARE(QSet<QByteArray>(fetched.cbegin(), fetched.cend()), QSet<QByteArray>(names.cbegin(), names.cend()));
+
+    // The page for phones fits the device, is titled by the folder, and links the same.
+    TestServer::config()->setParam(ParamPhoneListing, 1);
+    const QByteArray phone = server->get("/").body;
+    QVERIFY(phone.contains("<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"));
+    QVERIFY(phone.contains("<title>" + QFileInfo(server->shared.path()).fileName().toUtf8() + "</title>"));
+    QCOMPARE(links(phone), links(listing));
+}
+
+void tst_Server::inBrowser_data()
+{
+    QTest::addColumn<bool>("inBrowser");
+    QTest::addColumn<QByteArray>("request"); // method and path, then header lines
+    QTest::addColumn<QByteArray>("answer"); // status|Content-Range|Content-Type (+attachment)|body
+
+    const QByteArray range = "GET /v.mp4\r\nRange: bytes=";
+    QTest::addRow("a range in the middle")
+        << true << range + "3-6" << QByteArray("206|bytes 3-6/10|video/mp4|3456");
+    QTest::addRow("resumed") << true << range + "4-" << QByteArray("206|bytes 4-9/10|video/mp4|456789");
+    QTest::addRow("beyond the end") << true << range + "10-" << QByteArray("416|bytes */10||");
+    QTest::addRow("If-Range") << true << range + "3-6\r\nIf-Range: \"1\""
+                              << QByteArray("202||video/mp4|0123456789");
+    QTest::addRow("range of a download") << true << QByteArray("GET /a.zip\r\nRange: bytes=-1")
+                                         << QByteArray("206|bytes 5-5/6|application/zip +attachment|z");
+    QTest::addRow("text") << true << QByteArray("GET /t.txt")
+                          << QByteArray("202||text/plain; charset=UTF-8|<b>");
+    QTest::addRow("a page") << true << QByteArray("GET /p.html")
+                            << QByteArray("202||text/html; charset=UTF-8|<p>");
+    QTest::addRow("HEAD") << true << "HEAD" + range.mid(3) + "3-6"
+                          << QByteArray("206|bytes 3-6/10|video/mp4|");
+    QTest::addRow("HEAD, listing") << true << QByteArray("HEAD /")
+                                   << QByteArray("202||text/html; charset=UTF-8|");
+    QTest::addRow("HEAD, not found") << true << QByteArray("HEAD /x") << QByteArray("404||text/html|");
+    QTest::addRow("off: no range") << false << range + "3-6"
+                                   << QByteArray("202||video/mp4v-es, audio/mp4 +attachment|0123456789");
+}
+
+void tst_Server::inBrowser()
+{
+    QFETCH(bool, inBrowser);
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArray, answer);
+    if (inBrowser)
+        TestServer::config()->setParam(ParamInline, 1);
+    server->put("v.mp4", "0123456789");
+    server->put("a.zip", "01234z");
+    server->put("t.txt", "<b>");
+    server->put("p.html", "<p>");
+
+    request.insert(request.contains('\r') ? request.indexOf('\r') : request.size(), " HTTP/1.1");
+    const Reply reply = Client::exchange(server->port(), request + "\r\n\r\n");
+    const char *attachment = reply.header("Content-Disposition").isNull() ? "" : " +attachment";
+    QCOMPARE(reply.statusLine.mid(9, 3) + '|' + reply.header("Content-Range") + '|'
+                 + reply.header("Content-Type") + attachment + '|' + reply.body,
+             answer);
+    // A HEAD gets the header of the GET, to the byte.
+    if (request.startsWith("HEAD")) {
+        const Reply get = Client::exchange(server->port(), "GET" + request.mid(4) + "\r\n\r\n");
+        QCOMPARE(masked(reply.raw), masked(get.raw.chopped(get.body.size())));
+    }
 }
 
 void tst_Server::otherSites()

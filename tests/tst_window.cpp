@@ -286,6 +286,8 @@ void tst_Window::settings_data()
     QTest::addRow("DNS user") << 2 << "userEdit" << QVariant(QStringLiteral("me")) << int(ParamDnsUser);
     QTest::addRow("DNS password") << 2 << "passEdit" << QVariant(QStringLiteral("pw")) << int(ParamDnsPass);
     QTest::addRow("thumbnails") << 3 << "thumbnailBox" << QVariant(true) << int(ParamThumbnailView);
+    QTest::addRow("listing for phones") << 3 << "phoneBox" << QVariant(true) << int(ParamPhoneListing);
+    QTest::addRow("open in the browser") << 3 << "inlineBox" << QVariant(true) << int(ParamInline);
 }
 
 void tst_Window::settings()
@@ -321,6 +323,16 @@ void tst_Window::settings()
     after.remove(param);
     unchanged.remove(param);
     QCOMPARE(after, unchanged);
+
+    // An opt-in unchecked again leaves the file as it was before.
+    if (param == ParamPhoneListing || param == ParamInline) {
+        inDialog(page, [&](QWidget *dialog) {
+            dialog->findChild<QCheckBox *>(control)->setChecked(false);
+            dialog->findChild<QPushButton *>(QStringLiteral("applyButton"))->click();
+            button(dialog, "&Close")->click();
+        });
+        QCOMPARE(Configuration("config.dat").paramMap(), before.paramMap());
+    }
 }
 
 void tst_Window::users()

@@ -22,6 +22,8 @@ public:
         c->setParam(ParamPassword, password);
         c->setParam(ParamDataLimit, 0);
         c->setParam(ParamThumbnailView, 0);
+        c->removeParam(ParamPhoneListing);
+        c->removeParam(ParamInline);
         c->setParam(ParamDownloadPath, downloads.path());
         c->setUserList({});
         share(shared.path());

@@ -71,10 +71,10 @@ try {
     await writeFile(join(shared, name), wanted);
     await writeFile(join(shared, 'report 2.bin'), randomBytes(1000));
     const page = await (await browser.newContext({ acceptDownloads: true })).newPage();
-    const base = await serve('--auth', 'password', 'folder', shared);
+    const base = await serve('--auth', 'password', '--listing', 'phone', '--inline', 'folder', shared);
     await page.goto(base + 'report%202.bin');
     const password = page.locator('input[name="password"]');
-    const link = page.getByRole('link', { name, exact: true });
+    const link = page.locator(`a[href="${encodeURIComponent(name)}"]`);
     await password.fill('open sesam');
     await page.getByRole('button', { name: 'Sign in' }).click();
     await page.getByText('That password was not right.').waitFor();
@@ -87,7 +87,33 @@ try {
     if (!got.equals(wanted)) fail(`downloaded ${got.length} bytes, not the ${wanted.length} shared ones`);
     if (download.suggestedFilename() !== name) fail(`the download is named ${download.suggestedFilename()}`);
 
-    // 2. Receive mode: with scripts on, choosing files is what sends them, one post each.
+    // 2. On a phone the listing fits the screen at a readable size; a picture opens in the
+    // browser; a seek in a long sound asks for the middle of the file and gets that part.
+    const wave = Buffer.alloc(44 + 8000 * 4000);
+    wave.write('RIFF', 0); wave.writeUInt32LE(wave.length - 8, 4); wave.write('WAVEfmt ', 8);
+    [16, 1, 1, 8000, 8000, 1, 8].forEach((v, i) => (i < 1 || i > 3 ? wave.writeUInt32LE : wave.writeUInt16LE)
+        .call(wave, v, [16, 20, 22, 24, 28, 32, 34][i]));
+    wave.write('data', 36); wave.writeUInt32LE(8000 * 4000, 40);
+    await writeFile(join(shared, 'long.wav'), wave);
+    const phone = await (await browser.newContext({ viewport: { width: 390, height: 844 }, isMobile: true })).newPage();
+    await phone.goto(base);
+    await phone.locator('input[name="password"]').fill('open sesame');
+    await phone.getByRole('button', { name: 'Sign in' }).click();
+    await phone.locator('.name').first().waitFor();
+    const layout = await phone.evaluate(() => [document.documentElement.scrollWidth, innerWidth,
+        parseFloat(getComputedStyle(document.querySelector('.name')).fontSize)]);
+    if (layout[0] > layout[1] || layout[2] < 14) fail(`the phone listing is ${layout[0]} wide in ${layout[1]}, text ${layout[2]} px`);
+    const parts = [];
+    phone.on('response', (answer) => answer.status() === 206 && parts.push(answer.headers()['content-range']));
+    await phone.goto(base + 'long.wav');
+    await phone.evaluate(() => new Promise((seeked) => {
+        const media = document.querySelector('video, audio');
+        media.addEventListener('seeked', seeked, { once: true });
+        media.currentTime = 2000;
+    }));
+    if (!parts.some((range) => !range.startsWith('bytes 0-'))) fail(`no part from the middle: ${parts}`);
+
+    // 3. Receive mode: with scripts on, choosing files is what sends them, one post each.
     // A big file in many reads; a UTF-8 name with quotes and lines that look like a delimiter.
     // The big one's name is taken, and so is the first other name offered for it.
     const sent = new Map([['photo one.jpg', randomBytes(3 * 1024 * 1024 + 7)],

@@ -40,7 +40,13 @@ public:
     BodyReader(QAbstractSocket &socket, DataBudget &budget, const std::atomic<bool> &stop,
                std::function<void(qint64)> counted);
 
-    void setWait(int ms) { m_waitMs = ms; }
+    // For the next body, which must bring a block within every waitMs.
+    void reset(int waitMs)
+    {
+        m_waitMs = waitMs;
+        m_blockDue = QDeadlineTimer(QDeadlineTimer::Forever);
+        m_blockReceived = 0;
+    }
 
     // Up to maxSize bytes; empty when the browser went away or fell behind, or when stopped.
     QByteArray read(qint64 maxSize);

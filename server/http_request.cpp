@@ -61,9 +61,36 @@ HTTP_Request::HTTP_Request()
 
 HTTP_Request::~HTTP_Request()
 {
+    finish();
+    delete session;
+}
+
+void HTTP_Request::reset(int bodyWaitMs)
+{
+    finish();
+    *session = HTTP_Session();
+    credentials.clear();
+    hasCredentials = false;
+    sentPassword = false;
+    host.reset();
+    origin.clear();
+    fetchSite.clear();
+    range.clear();
+    hasIfRange = false;
+    bodyStart.clear();
+    bodyAhead.clear();
+    unreadBody = 0;
+    answeredAfterStop = false;
+    headRead = false;
+    expectsContinue = false;
+    socket->reset(bodyWaitMs);
+}
+
+void HTTP_Request::finish()
+{
     if (merged)
         sessionManager.release(session->id);
-    delete session;
+    merged = false;
 }
 
 bool HTTP_Request::start(int waitMs, bool headAllowed)

@@ -24,6 +24,12 @@ public:
     HTTP_Request();
     ~HTTP_Request() override;
 
+    // Ready for the next connection of the thread: nothing of the last one is left; a
+    // body must keep the pace of a block within every bodyWaitMs.
+    void reset(int bodyWaitMs);
+    // The connection is over: its browser's session is released.
+    void finish();
+
     // Reads one request head, and a login form's body, within waitMs however slowly they
     // come. False when there is no usable request: nothing complete arrived in time, the
     // head is malformed or too large, or the method is neither GET nor POST (nor HEAD, when

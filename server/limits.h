@@ -18,6 +18,11 @@ constexpr int MaxConnections = 2048;
 // end; beyond this many a new connection is answered 503, so the threads never number more
 // than MaxConnections + MaxClosingConnections.
 constexpr int MaxClosingConnections = MaxConnections / 8;
+// Connection threads wait for the next connection when theirs is done, this many at most,
+// and end when none came for this long: a thread's start and end cost more than a small
+// request's whole answer.
+constexpr int MaxIdleThreads = 64;
+constexpr int IdleThreadMs = 60000;
 // Connections one client address may hold at once. A browser opens a few dozen at most;
 // one visitor holding more would keep everyone else out.
 constexpr int MaxConnectionsPerAddress = 64;

@@ -58,35 +58,36 @@ qint64 monotonicMs()
 
 } // namespace
 
-ServerThread::ServerThread(qintptr socketDescriptor, const QStringList &hosts, QObject *parent)
+ServerThread::ServerThread(NextConnection next, QObject *parent)
     : QThread(parent)
     , request(new HTTP_Request)
-    , socketDescriptor(socketDescriptor)
-    , hosts(hosts)
-    , authMode(Configuration::getCurrentConfig()->getParam(ParamAuthMode, ReadDefault::AuthMode))
-    , headWaitMs(Limits::RequestWaitMs)
-    , inlineFiles(Configuration::getCurrentConfig()->getParam(ParamInline, ReadDefault::Inline) == 1)
+    , nextConnection(std::move(next))
 {
     request->moveToThread(this);
-    // On the connection's thread, the last of our code there.
-    connect(this, &QThread::finished, this, qOverload<>(&ServerThread::end), Qt::DirectConnection);
 }
 
 ServerThread::~ServerThread()
 {
-    // The owner deletes the thread once end() has told it the thread is done; wait()
-    // lets the thread also leave Qt's own finishing code.
+    // The owner deletes the thread once it has ended; wait() lets the thread also leave
+    // Qt's own finishing code.
     wait();
     ThreadSanitizer::happensAfter(this);
-    disconnect();
     delete request;
+}
+
+void ServerThread::take(const Connection &connection)
+{
+    next = connection;
+    headPhase = HeadPhase::Waiting;
+    QMutexLocker locker(&descriptorMutex);
+    descriptor = connection.descriptor;
 }
 
 void ServerThread::abortConnection()
 {
     QMutexLocker locker(&descriptorMutex);
-    if (descriptorOpen)
-        ::shutdown(int(socketDescriptor), SHUT_RDWR);
+    if (descriptor >= 0)
+        ::shutdown(int(descriptor), SHUT_RDWR);
 }
 
 bool ServerThread::closeIfWaiting()
@@ -98,22 +99,29 @@ bool ServerThread::closeIfWaiting()
     return true;
 }
 
-void ServerThread::end()
+void ServerThread::run()
 {
-    Q_EMIT end(this);
-    // Qt hands the signal over to the owner's thread, and the owner waits for this thread
-    // before deleting it; the sanitizer sees neither, so the ordering is stated here.
+    for (std::optional<Connection> given = nextConnection(this, false); given; given = nextConnection(this, true))
+        serve(*given);
+    // The owner deletes the thread once Qt has told it the thread has finished, and
+    // waits for it; the sanitizer sees neither, so the ordering is stated here.
     ThreadSanitizer::happensBefore(this);
 }
 
-void ServerThread::run()
+void ServerThread::serve(const Connection &given)
 {
+    connection = given;
+    record = RequestRecord();
+    headOnly = false;
+    responseLength = 0;
+    responseType.clear();
+    request->reset(connection.bodyWaitMs);
     TarnwickSocket *socket = request->socket;
-    if (!socket->setSocketDescriptor(socketDescriptor)) {
+    if (!socket->setSocketDescriptor(connection.descriptor)) {
         Q_EMIT error(tr("Server error"), socket->errorString());
         QMutexLocker locker(&descriptorMutex);
-        descriptorOpen = false;
-        ::close(int(socketDescriptor));
+        descriptor = -1;
+        ::close(int(connection.descriptor));
         return;
     }
 
@@ -121,7 +129,7 @@ void ServerThread::run()
     if (!peer.isNull()) {
         peerText = peerName(peer);
         Q_EMIT newConnection(peerText);
-        const bool complete = request->start(headWaitMs, inlineFiles);
+        const bool complete = request->start(connection.headWaitMs, connection.inlineFiles);
         HeadPhase waiting = HeadPhase::Waiting;
         const bool stillOpen = headPhase.compare_exchange_strong(waiting, HeadPhase::Over);
         if (complete && stillOpen) {
@@ -129,7 +137,7 @@ void ServerThread::run()
             // Only an answer is worth the wait for the browser to hang up; a connection
             // without a whole request in time gets none and is cut at once below.
             request->close();
-            if (recording) {
+            if (connection.recording) {
                 record.client = peerText;
                 record.method = request->session->method == RequestParser::Post ? Http::MethodPost : Http::MethodGet;
                 record.path = request->session->url.path(QUrl::FullyEncoded).toLatin1();
@@ -138,9 +146,10 @@ void ServerThread::run()
             }
         }
     }
+    request->finish();
 
     QMutexLocker locker(&descriptorMutex);
-    descriptorOpen = false;
+    descriptor = -1;
     socket->abort();
 }
 
@@ -157,7 +166,7 @@ void ServerThread::handle()
             uploadAnswer(UploadErrorPage, Http::StatusServerError, QStringLiteral("refused: the server stopped"));
         return;
     }
-    if (!Access::hostAccepted(request->host, hosts)) {
+    if (!Access::hostAccepted(request->host, connection.hosts)) {
         const TarnwickSocket *socket = request->socket;
         forbid(Html::wrongHostPage(Sharing::address(peerName(socket->localAddress()), socket->localPort())));
         return;
@@ -185,7 +194,7 @@ void ServerThread::handle()
     if (post && path == Http::PathLogin) {
         path = Http::PathRoot;
         // A login starts a new session, so an id seen before it is worth nothing.
-        if (authMode == AuthPassword && request->sentPassword)
+        if (connection.authMode == AuthPassword && request->sentPassword)
             HTTP_Request::sessionManager.renewId(session);
     }
     answer(path);
@@ -193,7 +202,7 @@ void ServerThread::handle()
 
 bool ServerThread::accept()
 {
-    switch (authMode) {
+    switch (connection.authMode) {
     case AuthNone:
         return true;
     case AuthPassword:
@@ -237,7 +246,7 @@ void ServerThread::forbid(const QByteArray &page)
 
 void ServerThread::refuse()
 {
-    if (authMode == AuthBasic) {
+    if (connection.authMode == AuthBasic) {
         responseLength = 0;
         responseType = Http::TypeHtml;
         sendHeader(Http::StatusUnauthorized, Http::BasicChallenge);
@@ -370,7 +379,7 @@ void ServerThread::sendFile(const QByteArray &path, const QByteArray &status, co
     ByteRange::Answer range;
     // Only the shared files (those sent as their name's type) have parts; the server's own
     // pages are sent whole.
-    if (inlineFiles && type.isEmpty()) {
+    if (connection.inlineFiles && type.isEmpty()) {
         // An If-Range names a version of the file, and the server gives its files none, so
         // none matches: the whole file is sent.
         range = ByteRange::resolve(request->hasIfRange ? QByteArray() : request->range, size);
@@ -393,7 +402,7 @@ void ServerThread::sendFile(const QByteArray &path, const QByteArray &status, co
     responseLength = part ? range.length : size;
     if (type.isEmpty()) {
         const QString name = QString::fromUtf8(path.mid(path.lastIndexOf('/') + 1));
-        const ContentType::Entry entry = ContentType::forFileName(name, inlineFiles);
+        const ContentType::Entry entry = ContentType::forFileName(name, connection.inlineFiles);
         responseType = entry.type;
         if (entry.shown)
             last += QByteArray(Http::NoSniffLine) + Http::Crlf;

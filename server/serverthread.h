@@ -11,30 +11,55 @@
 #include <QString>
 #include <QStringList>
 #include <QThread>
+#include <QWaitCondition>
 
 #include <atomic>
+#include <functional>
+#include <optional>
 
 class HTTP_Request;
 class QHostAddress;
 
-// Serves the one request of one connection, then ends.
+/*!
+    Serves the one request of each connection it is given, one connection after the other:
+    a thread is started once and then waits for the next connection instead of ending,
+    which spares a thread's start and end per request. It asks its owner for each
+    connection (see NextConnection); when the owner has none for it in time, it ends.
+*/
 class ServerThread : public QThread
 {
     Q_OBJECT
 
 public:
-    // hosts: the names the Host of a request may give besides addresses and "localhost".
-    ServerThread(qintptr socketDescriptor, const QStringList &hosts, QObject *parent);
+    // What a connection brings from the owner's thread when it is handed over.
+    struct Connection
+    {
+        qintptr descriptor = -1;
+        // The names the Host of a request may give besides addresses and "localhost".
+        QStringList hosts;
+        int authMode = 0;
+        // The time the connection has for its request head, and the pace of a body.
+        int headWaitMs = 0;
+        int bodyWaitMs = 0;
+        // Files open in the browser: shown types, ranges and HEAD are served.
+        bool inlineFiles = false;
+        // Whether served() is emitted.
+        bool recording = false;
+    };
+    // Called on the thread at its start and once each connection is done (done: one was):
+    // the next connection, or nothing when the thread is to end.
+    using NextConnection = std::function<std::optional<Connection>(ServerThread *, bool done)>;
+
+    ServerThread(NextConnection next, QObject *parent);
     ~ServerThread() override;
 
-    // Ends the connection at once from another thread: the thread's blocked reads and
-    // writes return, it sees the stop flag and finishes.
-    void abortConnection();
+    // Makes the thread's next connection this one (the owner's lock held): from here on
+    // abortConnection() and closeIfWaiting() act on it.
+    void take(const Connection &connection);
 
-    // The time the connection has for its request head; set before the thread starts.
-    void setHeadWait(int ms) { headWaitMs = ms; }
-    // Whether served() is emitted; set before the thread starts.
-    void setRecording(bool on) { recording = on; }
+    // Ends the connection at once from another thread: the thread's blocked reads and
+    // writes return, it sees the stop flag and finishes the connection.
+    void abortConnection();
 
     // From another thread: ends the connection if it is still waiting for its request head,
     // so that it is never served. False when its head has come (or its time ran out).
@@ -58,22 +83,23 @@ public:
     // The failed logins of every client address.
     static LoginGuard loginGuard;
 
+    // The owner's: the connection handed over and not yet taken up by the thread, and the
+    // wake-up of a thread that waits for one. Both under the owner's lock.
+    std::optional<Connection> next;
+    QWaitCondition wakeUp;
+
 Q_SIGNALS:
     void newConnection(const QString &address);
     // Something the owner should know of; title and text are plain text.
     void error(const QString &title, const QString &msg);
-    void end(ServerThread *thread);
-    // A request was answered (only when asked for: see setRecording()).
+    // A request was answered (only when Connection::recording asks for it).
     void served(const RequestRecord &record);
 
 protected:
     void run() override;
 
-private Q_SLOTS:
-    // Runs on the connection's thread as it finishes; emits end(this).
-    void end();
-
 private:
+    void serve(const Connection &connection);
     // Answers the request whose head was read.
     void handle();
     bool accept();
@@ -99,17 +125,13 @@ private:
     // One of the server's own pages, as UTF-8 HTML.
     void sendPage(const char *name, const QByteArray &status);
 
-    qintptr socketDescriptor;
-    QStringList hosts;
-    bool recording = false;
+    NextConnection nextConnection;
+    // The connection being served.
+    Connection connection;
     // What the answer was, for served().
     RequestRecord record;
     // The client's address as the status line shows it.
     QString peerText;
-    int authMode;
-    int headWaitMs;
-    // Files open in the browser: shown types, ranges and HEAD are served.
-    bool inlineFiles;
     // The request is a HEAD: every answer is its header alone.
     bool headOnly = false;
 
@@ -126,5 +148,5 @@ private:
     // Guards the descriptor against being shut down after the thread closed it (the
     // number could already belong to another connection by then).
     QMutex descriptorMutex;
-    bool descriptorOpen = true;
+    qintptr descriptor = -1;
 };

@@ -82,9 +82,13 @@ public:
     // The rest of a request body, read and dropped; see BodyReader::skip().
     bool skipBody(qint64 length) { return body.skip(length); }
 
-    // The pace a body must keep: Limits::BlockSize bytes within every ms milliseconds
-    // (Limits::UploadSilenceMs unless set).
-    void setBodyWait(int ms) { body.setWait(ms); }
+    // Ready for another connection: nothing counted for this socket, and a body must keep
+    // the pace of Limits::BlockSize bytes within every bodyWaitMs.
+    void reset(int bodyWaitMs)
+    {
+        sent = 0;
+        body.reset(bodyWaitMs);
+    }
 
 Q_SIGNALS:
     // The totals reached the data limit; emitted once per reaching, from the socket that did.

@@ -5,6 +5,7 @@
 #include "limits.h"
 #include "protocol.h"
 #include "serverthread.h"
+#include "base/threadsanitizer.h"
 #include "sessionmanager.h"
 #include "tarnwicksocket.h"
 
@@ -79,6 +80,11 @@ WebServer::~WebServer()
     stop();
     // A thread must have ended before it is deleted; every wait of a connection is
     // bounded, and stop() has cut their sockets, so this is short.
+    QMutexLocker locker(&mutex);
+    quitting = true;
+    for (ServerThread *thread : qAsConst(idle))
+        thread->wakeUp.wakeOne();
+    locker.unlock();
     for (ServerThread *thread : findChildren<ServerThread *>())
         thread->wait();
 }
@@ -186,46 +192,85 @@ void WebServer::incomingConnection(qintptr socketDescriptor)
         ::close(int(socketDescriptor));
         return;
     }
+    const QString client = clientAddress(socketDescriptor);
+    Configuration *settings = Configuration::getCurrentConfig();
+    const bool recording = isSignalConnected(QMetaMethod::fromSignal(&WebServer::served));
+    const ServerThread::Connection connection {
+        socketDescriptor,
+        allowedHosts,
+        settings->getParam(ParamAuthMode, ReadDefault::AuthMode),
+        headWaitMs,
+        bodyWaitMs,
+        settings->getParam(ParamInline, ReadDefault::Inline) == 1,
+        recording,
+    };
+
     // The excess is answered at once rather than queued: a browser told "busy" can try
     // again, one left waiting cannot tell a busy server from a dead one.
-    const QString client = clientAddress(socketDescriptor);
+    QMutexLocker locker(&mutex);
     if (perClient.value(client) >= maxPerAddress || !makeRoom()) {
+        locker.unlock();
         answerBusy(socketDescriptor);
         return;
     }
-
-    auto *thread = new ServerThread(socketDescriptor, allowedHosts, this);
-    // A connection needs little stack; small stacks are reused by the C library instead
-    // of being mapped and unmapped for every connection.
-    thread->setStackSize(ConnectionStackSize);
-    thread->setHeadWait(headWaitMs);
-    thread->request->socket->setBodyWait(bodyWaitMs);
-    connect(thread, qOverload<ServerThread *>(&ServerThread::end), this, &WebServer::removeThread);
-    connect(thread, &ServerThread::newConnection, this, &WebServer::newConnection);
-    connect(thread, &ServerThread::error, this, &WebServer::error);
-    connect(thread->request->socket, &TarnwickSocket::dataLimit, this, &WebServer::dataLimit);
-    if (isSignalConnected(QMetaMethod::fromSignal(&WebServer::served))) {
-        thread->setRecording(true);
-        connect(thread, &ServerThread::served, this, &WebServer::served);
+    ++perClient[client];
+    if (!idle.isEmpty()) {
+        // The thread that waited least is the one whose stack is still in the cache.
+        ServerThread *thread = idle.takeLast();
+        clientOf.insert(thread, client);
+        thread->take(connection);
+        threads.append(thread);
+        thread->wakeUp.wakeOne();
+        return;
     }
 
-    QMutexLocker locker(&mutex);
-    threads.append(thread);
-    locker.unlock();
+    auto *thread = new ServerThread(
+        [this](ServerThread *thread, bool done) { return nextConnection(thread, done); }, this);
+    // A connection needs little stack; a small one is quickly made.
+    thread->setStackSize(ConnectionStackSize);
+    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+    if (isSignalConnected(QMetaMethod::fromSignal(&WebServer::newConnection)))
+        connect(thread, &ServerThread::newConnection, this, &WebServer::newConnection);
+    connect(thread, &ServerThread::error, this, &WebServer::error);
+    connect(thread, &ServerThread::served, this, &WebServer::served);
+    connect(thread->request->socket, &TarnwickSocket::dataLimit, this, &WebServer::dataLimit);
     clientOf.insert(thread, client);
-    ++perClient[client];
+    thread->take(connection);
+    threads.append(thread);
     thread->start(QThread::InheritPriority);
 
     // The system may refuse another thread (the user's task limit); the connection is then
     // one too many after all.
     if (!thread->isRunning() && !thread->isFinished()) {
-        locker.relock();
         threads.removeOne(thread);
-        locker.unlock();
         forget(thread);
+        locker.unlock();
         delete thread;
         answerBusy(socketDescriptor);
     }
+}
+
+std::optional<ServerThread::Connection> WebServer::nextConnection(ServerThread *thread, bool done)
+{
+    QMutexLocker locker(&mutex);
+    // The connection it served is done (unless a stop forgot it already).
+    if (done && threads.removeOne(thread)) {
+        if (thread->closedWhileWaiting())
+            --closing;
+        forget(thread);
+    }
+    if (!thread->next && !quitting && idle.size() < Limits::MaxIdleThreads) {
+        idle.append(thread);
+        while (!thread->next && !quitting) {
+            ThreadSanitizer::mutexUnlockedInside(&mutex);
+            const bool woken = thread->wakeUp.wait(&mutex, QDeadlineTimer(Limits::IdleThreadMs));
+            ThreadSanitizer::mutexLockedInside(&mutex);
+            if (!woken)
+                break;
+        }
+        idle.removeOne(thread);
+    }
+    return std::exchange(thread->next, std::nullopt);
 }
 
 bool WebServer::makeRoom()
@@ -256,14 +301,4 @@ void WebServer::forget(ServerThread *thread)
     if (--perClient[*it] <= 0)
         perClient.remove(*it);
     clientOf.erase(it);
-}
-
-void WebServer::removeThread(ServerThread *thread)
-{
-    QMutexLocker locker(&mutex);
-    if (threads.removeOne(thread) && thread->closedWhileWaiting())
-        --closing;
-    locker.unlock();
-    forget(thread);
-    thread->deleteLater();
 }

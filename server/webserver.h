@@ -1,6 +1,7 @@
 #pragma once
 
 #include "requestrecord.h"
+#include "serverthread.h"
 
 #include <QHash>
 #include <QHostAddress>
@@ -10,7 +11,6 @@
 #include <QTcpServer>
 
 class Configuration;
-class ServerThread;
 
 // Listens on the configured port and hands every connection to a thread of its own.
 // It reaches the window only through its signals.
@@ -68,11 +68,11 @@ Q_SIGNALS:
 protected:
     void incomingConnection(qintptr socketDescriptor) override;
 
-private Q_SLOTS:
-    void removeThread(ServerThread *thread);
-
 private:
-    // Forgets the thread's client (GUI thread only).
+    // On a connection's thread once it is done: the thread's next connection, when one
+    // comes while it waits among the idle ones; nothing when it is to end.
+    std::optional<ServerThread::Connection> nextConnection(ServerThread *thread, bool done);
+    // Forgets the client of the thread's connection (the lock held).
     void forget(ServerThread *thread);
     // Whether a new connection may have a thread: below the limit, or once the connection
     // that has waited longest for its request head was closed to make room.
@@ -82,8 +82,11 @@ private:
     void fitDescriptorLimit();
     void applyConnectionLimit();
 
-    // In the order the connections came, with the client address of each.
+    // Under the lock: the threads serving a connection, in the order the connections came,
+    // with the client address of each; the threads waiting for one; the end of them all.
     QList<ServerThread *> threads;
+    QList<ServerThread *> idle;
+    bool quitting = false;
     QHash<ServerThread *, QString> clientOf;
     QHash<QString, int> perClient;
     int maxPerAddress;

@@ -264,7 +264,9 @@ void TarnwickWebServer::setButtons(bool enable)
     } else {
         startButton->setText(tr("&Start"));
         startButton->setIcon(playIcon);
-        startButton->setEnabled(enable);
+        // Whoever calls, there must be something to share.
+        startButton->setEnabled(
+            enable && hasTarget(Mode(ServerThread::OperatingMode), ServerThread::fileInfo.load()));
         viewButton->setEnabled(false);
     }
 }
@@ -340,8 +342,8 @@ void TarnwickWebServer::fileOrDirSelected(const QString &path)
     const QFileInfo entry(path);
     pathLabel->setLinkText(entry.absoluteFilePath());
     pathLabel->setCursor(viewButton->isEnabled() ? Qt::PointingHandCursor : Qt::ArrowCursor);
-    setButtons(true);
     ServerThread::fileInfo.store(entry);
+    setButtons(true);
     modeBox->setCurrentIndex(entry.isDir() ? ShareFolder : ShareFile);
     setCurrentFile(entry.absoluteFilePath());
 }
@@ -422,6 +424,8 @@ void TarnwickWebServer::portChanged()
         stop();
         start();
     } else {
+        // Also when the server's own move to the new port failed: it is stopped now.
+        setButtons(true);
         addressList->showStopped();
     }
 }

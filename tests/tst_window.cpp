@@ -79,18 +79,33 @@ QPushButton *button(QWidget *parent, const QString &prefix)
     qFatal("no button %s", qPrintable(prefix));
 }
 
-QString pathText(TarnwickWebServer &window)
+QLabel *pathLabel(TarnwickWebServer &window)
 {
     for (QLabel *label : window.findChildren<QLabel *>()) {
         if (dynamic_cast<SLinkLabel *>(label))
-            return label->text();
+            return label;
     }
-    return QString();
+    return nullptr;
+}
+
+// Every cell of the address table reads at a contrast of 4.5:1 or more.
+void checkContrast(const QTableWidget *table)
+{
+    const auto lum = [](const QColor &c) { // relative luminance, plus the 0.05 of the ratio
+        const auto lin = [](qreal v) { return v <= 0.04045 ? v / 12.92 : qPow((v + 0.055) / 1.055, 2.4); };
+        return 0.2126 * lin(c.redF()) + 0.7152 * lin(c.greenF()) + 0.0722 * lin(c.blueF()) + 0.05;
+    };
+    for (int cell = 0; cell < 2 * table->rowCount(); ++cell) {
+        const QTableWidgetItem *item = table->item(cell / 2, cell % 2);
+        QVERIFY2(lum(item->background().color()) >= 4.5 * lum(item->foreground().color()),
+                 qPrintable(item->text()));
+    }
 }
 
 QStringList rows(QWidget *parent)
 {
     const QTableWidget *table = parent->findChild<AddressList *>()->findChild<QTableWidget *>();
+    checkContrast(table);
     QStringList found;
     for (int row = 0; row < table->rowCount(); ++row)
         found.append(table->item(row, 0)->text() + QLatin1Char(' ') + table->item(row, 1)->text());
@@ -146,17 +161,18 @@ void tst_Window::modesAndSavedState()
     QFile(file).open(QIODevice::WriteOnly);
     {
         TarnwickWebServer window(nullptr);
-        QVERIFY(pathText(window).contains(QStringLiteral("No folder selected")));
+        QVERIFY(pathLabel(window)->text().contains(QStringLiteral("No folder selected")));
         QVERIFY(!button(&window, "&Start")->isEnabled());
         window.fileOrDirSelected(file);
         window.fileOrDirSelected(shared.path());
         window.fileOrDirSelected(file);
         QCOMPARE(window.findChild<QComboBox *>()->currentIndex(), 1);
-        QVERIFY(pathText(window).contains(file));
+        QVERIFY(pathLabel(window)->text().contains(file));
         QVERIFY(button(&window, "&Start")->isEnabled());
         QCOMPARE(Session::getSession()->recentFiles, (QList<QString> {file, shared.path()}));
         window.setOperatingMode(2);
-        QVERIFY(pathText(window).contains(QString::fromLocal8Bit(*Configuration::LangPath) + "upload.html"));
+        QVERIFY(pathLabel(window)->text().contains(QString::fromLocal8Bit(*Configuration::LangPath)
+                                                   + "upload.html"));
     }
     // The mode and what it shares come back at the next start.
     delete Session::session;
@@ -181,6 +197,17 @@ void tst_Window::startAndStop()
     QVERIFY(!button(&window, "&View")->isEnabled());
     QVERIFY(button(&window, "&Start")->isEnabled());
     QCOMPARE(rows(&window), QStringList {QStringLiteral("None 0")});
+
+    // Nothing left to share: a stop does not offer Start.
+    button(&window, "&Start")->click();
+    window.setOperatingMode(1);
+    button(&window, "&Stop")->click();
+    QVERIFY(!button(&window, "&Start")->isEnabled());
+    // Stopped, a new port is saved and shown whole.
+    auto *table = window.findChild<AddressList *>()->findChild<QTableWidget *>();
+    table->item(0, 1)->setText(QStringLiteral("65535"));
+    QCOMPARE(Configuration("config.dat").getParam(ParamPort, 0), 65535);
+    QTRY_VERIFY(table->columnWidth(1) >= static_cast<QAbstractItemView *>(table)->sizeHintForColumn(1));
 }
 
 void tst_Window::startQuestions()
@@ -372,7 +399,17 @@ void tst_Window::addressList()
     table->item(0, 1)->setText(QString::number(next));
     QTRY_COMPARE(window.webServer()->serverPort(), next);
     QCOMPARE(current()->getParam(ParamPort, 0), int(next));
-
+    // What is not a port is refused: the cell shows the port in force again.
+    for (const char *text : {"abc", "84640", "0"}) {
+        table->item(0, 1)->setText(QLatin1String(text));
+        QCOMPARE(table->item(0, 1)->text(), QString::number(next));
+    }
+    // To a port that is taken the server cannot move: the window shows it stopped.
+    QTcpServer taken;
+    taken.listen(QHostAddress::Any);
+    Modals unable({Modals::press(QMessageBox::Ok)});
+    table->item(0, 1)->setText(QString::number(taken.serverPort()));
+    QTRY_VERIFY(!button(&window, "&View")->isEnabled());
 }
 
 void tst_Window::reachabilityCheck()

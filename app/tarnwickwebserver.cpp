@@ -199,6 +199,8 @@ void TarnwickWebServer::createLandscape()
     auto *scroll = new QScrollArea;
     scroll->setWidget(area);
     scroll->setWidgetResizable(true);
+    // Tab goes from control to control, never to the area around them.
+    scroll->setFocusPolicy(Qt::NoFocus);
     setCentralWidget(scroll);
 }
 
@@ -229,7 +231,7 @@ void TarnwickWebServer::opeatingModeChanged(int mode)
             ServerThread::fileInfo.store(QFileInfo());
             pathLabel->setText(tr("No folder selected"));
         }
-        browseButton->setText(tr("Browse Folder"));
+        browseButton->setText(tr("&Browse Folder"));
         break;
     case ShareFile:
         if (target.isFile()) {
@@ -240,14 +242,14 @@ void TarnwickWebServer::opeatingModeChanged(int mode)
             setButtons(false);
             pathLabel->setText(tr("No file selected"));
         }
-        browseButton->setText(tr("Browse File"));
+        browseButton->setText(tr("&Browse File"));
         break;
     case GetFiles: {
         setButtons(true);
         const QFileInfo page = Sharing::target(GetFiles, QString());
         ServerThread::fileInfo.store(page);
         pathLabel->setLinkText(page.absoluteFilePath());
-        browseButton->setText(tr("Browse File"));
+        browseButton->setText(tr("&Browse File"));
         break;
     }
     default:
@@ -330,7 +332,7 @@ void TarnwickWebServer::browse()
     } else {
         // The install folder is no place to look for something to share.
         const QString from = current.startsWith(QLatin1String("/opt/")) ? QStringLiteral("/") : current;
-        chosen = QFileDialog::getOpenFileName(this, QString(), from, tr("All (*.*)"));
+        chosen = QFileDialog::getOpenFileName(this, QString(), from, tr("All (*)"));
     }
     fileOrDirSelected(chosen);
 }
@@ -387,6 +389,11 @@ void TarnwickWebServer::view()
 
 void TarnwickWebServer::linkActivated(const QString &)
 {
+    // Stopped, there is no address to open; the shared folder or file itself is there.
+    if (server->getState() != 1) {
+        QDesktopServices::openUrl(QUrl::fromLocalFile(absolutePath(ServerThread::fileInfo.load())));
+        return;
+    }
     view();
 }
 

@@ -61,6 +61,8 @@ AddressList::AddressList(QWidget *parent)
     table->verticalHeader()->hide();
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->setSelectionMode(QAbstractItemView::SingleSelection);
+    // Tab leaves the table for the next control; the arrow keys move between the cells.
+    table->setTabKeyNavigation(false);
     showStopped();
     table->resizeColumnsToContents();
     table->resizeRowsToContents();

@@ -166,6 +166,15 @@ void tst_Window::modesAndSavedState()
         window.fileOrDirSelected(file);
         window.fileOrDirSelected(shared.path());
         window.fileOrDirSelected(file);
+        // The file chooser lists every file, also one without a dot in its name.
+        QFile(shared.filePath(QStringLiteral("README"))).open(QIODevice::WriteOnly);
+        Modals chooser({[](QWidget *dialog) {
+            const QListView *list = dialog->findChild<QListView *>(QStringLiteral("listView"));
+            QTRY_COMPARE(list->model()->rowCount(list->rootIndex()), 2); // a.txt and README
+        }});
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QTest::keyClick(&window, Qt::Key_B, Qt::AltModifier);
+        QTRY_COMPARE(chooser.titles.size(), 1);
         QCOMPARE(window.findChild<QComboBox *>()->currentIndex(), 1);
         QVERIFY(pathLabel(window)->text().contains(file));
         QVERIFY(button(&window, "&Start")->isEnabled());
@@ -229,14 +238,31 @@ void tst_Window::viewAddress()
 {
     TarnwickWebServer window(nullptr);
     window.fileOrDirSelected(shared.path());
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    // Tab and Shift+Tab walk every control in reading order; stopped, the path link opens the folder.
+    QLabel *path = pathLabel(window);
+    QWidget *table = window.findChild<AddressList *>()->findChild<QTableWidget *>(),
+            *mode = window.findChild<QComboBox *>();
+    const QList<QWidget *> chain {
+        table, button(&window, "Help"),   button(&window, "&Conf"), mode, button(&window, "&Browse"),
+        path,  button(&window, "&Start"), button(&window, "&Exit")};
+    const int n = int(chain.size());
+    table->setFocus();
+    for (int i = 1; i <= 2 * n; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), i <= n ? Qt::Key_Tab : Qt::Key_Backtab);
+        QCOMPARE(QApplication::focusWidget(), chain.at((i <= n ? i : 2 * n - i) % n));
+        if (i == chain.indexOf(path))
+            QTest::keyClick(path, Qt::Key_Return);
+    }
     window.start();
     const QString first = listenAddresses(interfaceEntries()).first();
     current()->setParam(ParamPort, 80);
     window.linkActivated(QString());
     current()->setParam(ParamPort, 8081);
     window.linkActivated(QString());
-    QCOMPARE(opened, (QList<QUrl> {QUrl(QStringLiteral("http://%1/").arg(first)),
-                                   QUrl(QStringLiteral("http://%1:8081/").arg(first))}));
+    QCOMPARE(opened,
+             (QList<QUrl> {QUrl::fromLocalFile(shared.path()), QUrl(QStringLiteral("http://%1/").arg(first)),
+                           QUrl(QStringLiteral("http://%1:8081/").arg(first))}));
 }
 
 void tst_Window::dataLimitBox()
@@ -436,10 +462,16 @@ void tst_Window::helpDialog()
             Q_EMIT text->linkActivated(QStringLiteral("http://example.org/help"));
             page->close();
         }});
-        for (QLabel *label : dialog->findChildren<QLabel *>()) {
-            if (label->text().contains(QStringLiteral("Port")))
-                Q_EMIT label->linkActivated(QStringLiteral("port"));
-        }
+        // By keyboard: the page list shows its focus, Tab reaches the help link and Enter opens it.
+        QVERIFY(QTest::qWaitForWindowActive(dialog));
+        auto *list = dialog->findChild<QListWidget *>();
+        dialog->findChild<QWidget *>(QStringLiteral("warningBox"))->setFocus();
+        const QRgb edge = list->grab().toImage().pixel(0, list->height() / 2);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+        QVERIFY(list->hasFocus() && list->grab().toImage().pixel(0, list->height() / 2) != edge);
+        QTest::keyClick(list, Qt::Key_Tab);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
         QCOMPARE(help.titles, QStringList {QStringLiteral("Help")});
         dialog->close();
     });

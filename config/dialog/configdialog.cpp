@@ -68,6 +68,9 @@ ConfigDialog::ConfigDialog(QWidget *parent, int page)
     pageList->setMaximumWidth(PageListGrid.width() + frame
                               + style()->pixelMetric(QStyle::PM_ScrollBarExtent));
     pageList->setMinimumHeight(int(std::size(PageItems)) * PageListGrid.height() + frame);
+    // The style marks the focused page only faintly under its selection; the frame shows it.
+    pageList->setStyleSheet(QStringLiteral("#pageList:focus { border: %1px solid palette(highlight); }")
+                                .arg(pageList->frameWidth()));
 
     pageStack = new QStackedWidget;
     pageStack->setObjectName(QStringLiteral("pageStack"));
@@ -112,6 +115,8 @@ ConfigDialog::ConfigDialog(QWidget *parent, int page)
     auto *scroll = new QScrollArea;
     scroll->setWidget(inner);
     scroll->setWidgetResizable(true);
+    // Tab goes from control to control, never to the area around them.
+    scroll->setFocusPolicy(Qt::NoFocus);
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(scroll);
     // Open showing everything, as far as the screen allows.

@@ -294,7 +294,7 @@ void TarnwickWebServer::start()
                                                   tr("Do you want to set password?"),
                                                   QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
         if (answer == QMessageBox::Yes)
-            ConfigDialog dialog(this, AuthPage);
+            showSettings(AuthPage);
     }
 
     if (ServerThread::OperatingMode == GetFiles) {
@@ -305,7 +305,7 @@ void TarnwickWebServer::start()
                                                       tr("Do you want to set directory?"),
                                                       QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
             if (answer == QMessageBox::Yes)
-                ConfigDialog dialog(this, ServerPage);
+                showSettings(ServerPage);
             return;
         }
     }
@@ -405,8 +405,19 @@ void TarnwickWebServer::help()
 
 void TarnwickWebServer::config()
 {
+    showSettings(LastPage);
+}
+
+void TarnwickWebServer::showSettings(int page)
+{
+    // A start with its questions can come from an Apply of the dialog already open: that
+    // dialog shows the page, as a second one would share and replace its working copy.
+    if (auto *open = findChild<ConfigDialog *>(QString(), Qt::FindDirectChildrenOnly)) {
+        open->showPage(page);
+        return;
+    }
     // Runs until the owner closes it; what was applied arrives through configurationChanged.
-    ConfigDialog dialog(this, LastPage);
+    ConfigDialog dialog(this, page);
 }
 
 void TarnwickWebServer::configurationChanged(Configuration *next)

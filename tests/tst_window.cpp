@@ -226,12 +226,25 @@ void tst_Window::startQuestions()
     current()->setParam(ParamDownloadPath, shared.filePath(QStringLiteral("missing")));
     window.setOperatingMode(2);
     // Open access is asked about; a download folder that is not there stops the start.
-    Modals modals({Modals::press(QMessageBox::No), Modals::press(QMessageBox::No)});
+    Modals modals({Modals::press(QMessageBox::No), Modals::press(QMessageBox::No), [&](QWidget *dialog) {
+                       // Asked again with the settings open, Yes turns them to the access page, opens no
+                       // second.
+                       Modals again({Modals::press(QMessageBox::Yes)});
+                       window.start();
+                       QVERIFY(again.done() && again.unexpected == 0);
+                       QCOMPARE(dialog->findChild<QListWidget *>()->currentRow(), 0);
+                       dialog->close();
+                   }});
     window.start();
-    QVERIFY(modals.done());
-    QCOMPARE(modals.titles, (QStringList {QStringLiteral("The shared files are accessible for everyone."),
-                                          QStringLiteral("The download directory is invalid.")}));
     QCOMPARE(window.webServer()->getState(), 0);
+    window.fileOrDirSelected(shared.path());
+    Session::getSession()->setParam(ParamConfigPage, 1);
+    button(&window, "&Configuration")->click();
+    QVERIFY(modals.done());
+    QCOMPARE(modals.titles,
+             (QStringList {QStringLiteral("The shared files are accessible for everyone."),
+                           QStringLiteral("The download directory is invalid."),
+                           QStringLiteral("Tarnwick Server Options")}));
 }
 
 void tst_Window::viewAddress()

@@ -141,6 +141,13 @@ void ConfigDialog::configChanged()
     applyButton->setVisible(!ConfigPage::conf->equals(Configuration::getCurrentConfig()));
 }
 
+void ConfigDialog::showPage(int page)
+{
+    pageList->setCurrentRow(page);
+    raise();
+    activateWindow();
+}
+
 void ConfigDialog::apply()
 {
     if (Configuration::getCurrentConfig()->apply(ConfigPage::conf)) {

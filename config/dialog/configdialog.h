@@ -20,6 +20,9 @@ public:
     // closed on.
     ConfigDialog(QWidget *parent, int page);
 
+    // Turns the open dialog to a page (0 to 3).
+    void showPage(int page);
+
 public Q_SLOTS:
     void changePage(QListWidgetItem *current, QListWidgetItem *previous);
     // Shows Apply exactly while the working copy differs from the settings in force.

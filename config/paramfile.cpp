@@ -114,19 +114,23 @@ bool read(const QString &path, Contents *contents)
     return true;
 }
 
-bool write(const QString &path, const QMap<int, QVariant> &params, const QList<QString> &strings)
+bool write(const QString &path, const QMap<int, QVariant> &params, const QList<QString> &strings,
+           QString *error)
 {
     const QByteArray bytes = encode(params, strings);
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
+    bool written = file.open(QIODevice::WriteOnly);
     // The settings hold passwords.
-    if (!file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)
-        || file.write(bytes) != bytes.size()) {
+    if (written
+        && (!file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)
+            || file.write(bytes) != bytes.size())) {
         file.cancelWriting();
-        return false;
+        written = false;
     }
-    return file.commit();
+    written = written && file.commit();
+    if (!written && error)
+        *error = file.errorString();
+    return written;
 }
 
 } // namespace ParamFile

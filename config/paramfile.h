@@ -29,7 +29,8 @@ Contents decode(const QByteArray &bytes);
 bool read(const QString &path, Contents *contents);
 
 // Replaces the file atomically with owner-only permissions; false when any step
-// fails, in which case the old file is left as it was.
-bool write(const QString &path, const QMap<int, QVariant> &params, const QList<QString> &strings);
+// fails, in which case the old file is left as it was and error, when given, says why.
+bool write(const QString &path, const QMap<int, QVariant> &params, const QList<QString> &strings,
+           QString *error = nullptr);
 
 } // namespace ParamFile

@@ -387,6 +387,12 @@ void tst_Window::users()
             }});
             button(dialog, "Add user")->click();
         }
+        // config.dat cannot be written: the owner is told why, and the edits stay to be applied again.
+        const QString file = QString::fromLocal8Bit(*Configuration::ConfigDir) + QLatin1String("config.dat");
+        QVERIFY(QFile::remove(file) && QDir().mkdir(file));
+        Modals failed({Modals::press(QMessageBox::Ok)});
+        dialog->findChild<QPushButton *>(QStringLiteral("applyButton"))->click();
+        QVERIFY(failed.texts.value(0).contains(file + QLatin1String(": ")) && QDir().rmdir(file));
         dialog->findChild<QPushButton *>(QStringLiteral("applyButton"))->click();
         button(dialog, "&Close")->click();
     });

@@ -10,6 +10,7 @@
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
@@ -150,13 +151,18 @@ void ConfigDialog::showPage(int page)
 
 void ConfigDialog::apply()
 {
-    if (Configuration::getCurrentConfig()->apply(ConfigPage::conf)) {
+    QString error;
+    if (Configuration::getCurrentConfig()->apply(ConfigPage::conf, &error)) {
         applyButton->hide();
         return;
     }
-    // config.dat could not be written: the edits are dropped from the working copy, the
-    // controls keep showing them, and Apply stays.
-    replaceWorkingCopy();
+    // The working copy keeps what the controls show, so that Apply can be tried again once
+    // the file can be written. The path is shown as it is, whatever it holds.
+    QMessageBox box(QMessageBox::Warning, tr("Settings not saved"),
+                    tr("The settings could not be saved.") + QLatin1Char('\n') + error, QMessageBox::Ok,
+                    this);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
 }
 
 bool ConfigDialog::close()

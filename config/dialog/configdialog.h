@@ -27,6 +27,7 @@ public Q_SLOTS:
     void changePage(QListWidgetItem *current, QListWidgetItem *previous);
     // Shows Apply exactly while the working copy differs from the settings in force.
     void configChanged();
+    // Tells the owner when config.dat cannot be written; the edits stay, to be applied again.
     void apply();
     // Remembers the page for the next opening, then closes. Closing through the window
     // or Escape leaves the remembered page as it was.

@@ -331,10 +331,15 @@ void ServerThread::saveFile()
         return;
     }
 
-    // The warnings are plain text; the name may hold anything a browser sends.
+    // The warnings are plain text; the name may hold anything a browser sends. They say
+    // where the file was to go and why it could not.
+    const auto failed = [&](const QString &reason) {
+        return tr("File: %1").arg(*name) + QLatin1Char('\n') + tr("Folder: %1").arg(folder)
+            + QLatin1Char('\n') + tr("Error: %1").arg(reason);
+    };
     UploadFile upload(folder);
     if (!upload.create()) {
-        Q_EMIT error(tr("File save error"), tr("File: %1").arg(*name));
+        Q_EMIT error(tr("File save error"), failed(upload.errorString()));
         sendPage(UploadErrorPage, Http::StatusServerError);
         return;
     }
@@ -370,7 +375,7 @@ void ServerThread::saveFile()
         sendPage(ExistPage, Http::StatusOk);
         break;
     case UploadFile::Keep::Failed:
-        Q_EMIT error(tr("File save error"), tr("File: %1").arg(*name));
+        Q_EMIT error(tr("File save error"), failed(upload.errorString()));
         sendPage(UploadErrorPage, Http::StatusServerError);
         break;
     }

@@ -477,6 +477,7 @@ void tst_Window::helpDialog()
         Modals help({[](QWidget *page) {
             Slabel *text = page->findChild<Slabel *>();
             QVERIFY(text->text().contains(QStringLiteral("port")));
+            QCOMPARE(text->visibleRegion(), QRegion(text->rect())); // the whole page, without scrolling
             Q_EMIT text->linkActivated(QStringLiteral("file:///etc/passwd"));
             Q_EMIT text->linkActivated(QStringLiteral("http://example.org/help"));
             page->close();

@@ -374,7 +374,13 @@ void tst_Window::settings()
 void tst_Window::users()
 {
     inDialog(0, [](QWidget *dialog) {
-        dialog->findChild<QComboBox *>(QStringLiteral("modeBox"))->setCurrentIndex(2);
+        // The user table takes the page's height, the password row stays under the combo box.
+        auto *mode = dialog->findChild<QComboBox *>(QStringLiteral("modeBox"));
+        mode->setCurrentIndex(1);
+        QTRY_VERIFY(dialog->findChild<QLineEdit *>(QStringLiteral("passwordEdit"))->y() < mode->height());
+        mode->setCurrentIndex(2);
+        QTRY_VERIFY(dialog->findChild<QTableWidget *>(QStringLiteral("userTable"))->height()
+                    > 5 * mode->height());
         for (const QString &password : {QString(), QStringLiteral("pw")}) {
             Modals add({[&](QWidget *user) {
                 const QList<QLineEdit *> fields = user->findChildren<QLineEdit *>();

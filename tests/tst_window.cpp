@@ -166,7 +166,7 @@ void tst_Window::modesAndSavedState()
         window.fileOrDirSelected(file);
         window.fileOrDirSelected(shared.path());
         window.fileOrDirSelected(file);
-        // The file chooser lists every file, also one without a dot in its name.
+        // Alt+B opens the file chooser, which lists every file, also one without a dot in its name.
         QFile(shared.filePath(QStringLiteral("README"))).open(QIODevice::WriteOnly);
         Modals chooser({[](QWidget *dialog) {
             const QListView *list = dialog->findChild<QListView *>(QStringLiteral("listView"));
@@ -227,8 +227,7 @@ void tst_Window::startQuestions()
     window.setOperatingMode(2);
     // Open access is asked about; a download folder that is not there stops the start.
     Modals modals({Modals::press(QMessageBox::No), Modals::press(QMessageBox::No), [&](QWidget *dialog) {
-                       // Asked again with the settings open, Yes turns them to the access page, opens no
-                       // second.
+                       // Asked again with the settings open: Yes turns them to the access page.
                        Modals again({Modals::press(QMessageBox::Yes)});
                        window.start();
                        QVERIFY(again.done() && again.unexpected == 0);

@@ -212,6 +212,8 @@ void TarnwickWebServer::createLandscape()
     auto *scroll = new QScrollArea;
     scroll->setWidget(area);
     scroll->setWidgetResizable(true);
+    // Tab goes from control to control, never to the area around them.
+    scroll->setFocusPolicy(Qt::NoFocus);
     setCentralWidget(scroll);
 }
 
@@ -242,7 +244,7 @@ void TarnwickWebServer::opeatingModeChanged(int mode)
             ServerThread::fileInfo.store(QFileInfo());
             pathLabel->setText(tr("No folder selected"));
         }
-        browseButton->setText(tr("Browse Folder"));
+        browseButton->setText(tr("&Browse Folder"));
         break;
     case ShareFile:
         if (target.isFile()) {
@@ -253,14 +255,14 @@ void TarnwickWebServer::opeatingModeChanged(int mode)
             setButtons(false);
             pathLabel->setText(tr("No file selected"));
         }
-        browseButton->setText(tr("Browse File"));
+        browseButton->setText(tr("&Browse File"));
         break;
     case GetFiles: {
         setButtons(true);
         const QFileInfo page = Sharing::target(GetFiles, QString());
         ServerThread::fileInfo.store(page);
         pathLabel->setLinkText(page.absoluteFilePath());
-        browseButton->setText(tr("Browse File"));
+        browseButton->setText(tr("&Browse File"));
         break;
     }
     default:
@@ -277,7 +279,9 @@ void TarnwickWebServer::setButtons(bool enable)
     } else {
         startButton->setText(tr("&Start"));
         startButton->setIcon(playIcon);
-        startButton->setEnabled(enable);
+        // Whoever calls, there must be something to share.
+        startButton->setEnabled(
+            enable && hasTarget(Mode(ServerThread::OperatingMode), ServerThread::fileInfo.load()));
         viewButton->setEnabled(false);
     }
 }
@@ -307,7 +311,7 @@ void TarnwickWebServer::start()
                                                   tr("Do you want to set password?"),
                                                   QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
         if (answer == QMessageBox::Yes)
-            ConfigDialog dialog(this, AuthPage);
+            showSettings(AuthPage);
     }
 
     if (ServerThread::OperatingMode == GetFiles) {
@@ -318,7 +322,7 @@ void TarnwickWebServer::start()
                                                       tr("Do you want to set directory?"),
                                                       QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
             if (answer == QMessageBox::Yes)
-                ConfigDialog dialog(this, ServerPage);
+                showSettings(ServerPage);
             return;
         }
     }
@@ -345,7 +349,7 @@ void TarnwickWebServer::browse()
     } else {
         // The install folder is no place to look for something to share.
         const QString from = current.startsWith(QLatin1String("/opt/")) ? QStringLiteral("/") : current;
-        chosen = QFileDialog::getOpenFileName(this, QString(), from, tr("All (*.*)"));
+        chosen = QFileDialog::getOpenFileName(this, QString(), from, tr("All (*)"));
     }
     fileOrDirSelected(chosen);
 }
@@ -357,8 +361,8 @@ void TarnwickWebServer::fileOrDirSelected(const QString &path)
     const QFileInfo entry(path);
     pathLabel->setLinkText(entry.absoluteFilePath());
     pathLabel->setCursor(viewButton->isEnabled() ? Qt::PointingHandCursor : Qt::ArrowCursor);
-    setButtons(true);
     ServerThread::fileInfo.store(entry);
+    setButtons(true);
     modeBox->setCurrentIndex(entry.isDir() ? ShareFolder : ShareFile);
     setCurrentFile(entry.absoluteFilePath());
 }
@@ -402,6 +406,11 @@ void TarnwickWebServer::view()
 
 void TarnwickWebServer::linkActivated(const QString &)
 {
+    // Stopped, there is no address to open; the shared folder or file itself is there.
+    if (server->getState() != 1) {
+        QDesktopServices::openUrl(QUrl::fromLocalFile(absolutePath(ServerThread::fileInfo.load())));
+        return;
+    }
     view();
 }
 
@@ -413,8 +422,19 @@ void TarnwickWebServer::help()
 
 void TarnwickWebServer::config()
 {
+    showSettings(LastPage);
+}
+
+void TarnwickWebServer::showSettings(int page)
+{
+    // A start with its questions can come from an Apply of the dialog already open: that
+    // dialog shows the page, as a second one would share and replace its working copy.
+    if (auto *open = findChild<ConfigDialog *>(QString(), Qt::FindDirectChildrenOnly)) {
+        open->showPage(page);
+        return;
+    }
     // Runs until the owner closes it; what was applied arrives through configurationChanged.
-    ConfigDialog dialog(this, LastPage);
+    ConfigDialog dialog(this, page);
 }
 
 void TarnwickWebServer::configurationChanged(Configuration *next)
@@ -440,6 +460,8 @@ void TarnwickWebServer::portChanged()
         stop();
         start();
     } else {
+        // Also when the server's own move to the new port failed: it is stopped now.
+        setButtons(true);
         addressList->showStopped();
     }
 }

@@ -71,6 +71,8 @@ private:
     void updateRecentFileActions();
     void setCurrentFile(const QString &path);
     void networkChanged(bool online);
+    // Opens the settings dialog on a page, or turns the open one to it.
+    void showSettings(int page);
     void portChanged();
     void settingsUnreadable();
     bool warningsOn() const;

@@ -85,12 +85,16 @@ bool Configuration::load()
     return false;
 }
 
-bool Configuration::apply(Configuration *next)
+bool Configuration::apply(Configuration *next, QString *error)
 {
     const QMap<int, QVariant> nextParams = next->paramMap();
     const QList<QString> nextUsers = next->userList();
-    if (!ParamFile::write(fileName, nextParams, nextUsers))
+    QString reason;
+    if (!ParamFile::write(fileName, nextParams, nextUsers, &reason)) {
+        if (error)
+            *error = fileName + QLatin1String(": ") + reason;
         return false;
+    }
 
     // Listeners compare the old values (still ours) with the new ones.
     Q_EMIT configurationChanged(next);

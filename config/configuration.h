@@ -26,8 +26,9 @@ public:
     // there (a first start). The settings in force are the defaults until an apply.
     QString problem() const { return unreadable; }
     // Saves next, tells the listeners (while this object still holds the old values),
-    // then takes next's values. False, with no other effect, when saving fails.
-    bool apply(Configuration *next);
+    // then takes next's values. False, with no other effect, when saving fails; error,
+    // when given, then names the file and says why.
+    bool apply(Configuration *next, QString *error = nullptr);
     bool equals(const Configuration *other) const;
 
     // Basic-authentication users, each "name:password". Other threads read them

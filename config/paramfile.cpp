@@ -119,21 +119,25 @@ ReadStatus read(const QString &path, Contents *contents, QString *error)
     return ReadStatus::Read;
 }
 
-bool write(const QString &path, const QMap<int, QVariant> &params, const QList<QString> &strings)
+bool write(const QString &path, const QMap<int, QVariant> &params, const QList<QString> &strings,
+           QString *error)
 {
     const QByteArray bytes = encode(params, strings);
     // Unbuffered, so that a write the disk cannot take fails here: a buffered one would fail
     // only in commit(), which then still renames the short file over the old one.
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return false;
+    bool written = file.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
     // The settings hold passwords.
-    if (!file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)
-        || file.write(bytes) != bytes.size()) {
+    if (written
+        && (!file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)
+            || file.write(bytes) != bytes.size())) {
         file.cancelWriting();
-        return false;
+        written = false;
     }
-    return file.commit();
+    written = written && file.commit();
+    if (!written && error)
+        *error = file.errorString();
+    return written;
 }
 
 } // namespace ParamFile

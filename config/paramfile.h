@@ -33,7 +33,9 @@ enum class ReadStatus { Read, Missing, Unreadable };
 ReadStatus read(const QString &path, Contents *contents, QString *error = nullptr);
 
 // Replaces the file atomically with owner-only permissions; false when any step fails
-// (a full disk too), in which case the old file is left as it was.
-bool write(const QString &path, const QMap<int, QVariant> &params, const QList<QString> &strings);
+// (a full disk too), in which case the old file is left as it was and error, when given,
+// says why.
+bool write(const QString &path, const QMap<int, QVariant> &params, const QList<QString> &strings,
+           QString *error = nullptr);
 
 } // namespace ParamFile

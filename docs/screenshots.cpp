@@ -2,7 +2,7 @@
 //
 //   cmake -S . -B build -DTARNWICK_BUILD_DOCS=ON && cmake --build build --target screenshots
 //   HOME=/home/anna QT_QPA_PLATFORM=offscreen build/bin/screenshots docs
-//   for f in docs/window.png docs/window-get.png docs/access.png; do convert "$f" "PNG8:$f"; done
+//   for f in window window-get access settings; do convert "docs/$f.png" "PNG8:docs/$f.png"; done
 //
 // It shares folders and files it makes below HOME and starts the server on port 8080,
 // so run it in a scratch home. It shows the data folder of an installed program.
@@ -108,12 +108,16 @@ int main(int argc, char *argv[])
         return 1;
 
     // The settings dialog runs inside its constructor: picture it from there.
-    QTimer::singleShot(500, [&] {
-        if (QWidget *dialog = QApplication::activeModalWidget()) {
-            ok &= shoot(dialog, out.filePath(QStringLiteral("access.png")));
-            dialog->close();
-        }
-    });
-    ConfigDialog(&window, 0);
+    const auto shootDialog = [&](int page, const char *name) {
+        QTimer::singleShot(500, [&] {
+            if (QWidget *dialog = QApplication::activeModalWidget()) {
+                ok &= shoot(dialog, out.filePath(QLatin1String(name)));
+                dialog->close();
+            }
+        });
+        ConfigDialog(&window, page);
+    };
+    shootDialog(0, "access.png");
+    shootDialog(1, "settings.png");
     return ok ? 0 : 1;
 }

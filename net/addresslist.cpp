@@ -28,6 +28,24 @@ int currentPort()
 {
     return Configuration::getCurrentConfig()->getParam(ParamPort, ReadDefault::Port);
 }
+
+// The row colours, in shades of their hues that read at 4.5:1 or better on the light gray
+// of the cells.
+QColor textColour(Qt::GlobalColor hue)
+{
+    switch (hue) {
+    case Qt::yellow:
+        return QColor(0x50, 0x50, 0x00);
+    case Qt::gray:
+        return QColor(0x4a, 0x4a, 0x4a);
+    case Qt::darkCyan:
+        return QColor(0x00, 0x55, 0x55);
+    case Qt::darkGreen:
+        return QColor(0x00, 0x58, 0x00);
+    default:
+        return QColor(hue);
+    }
+}
 } // namespace
 
 // The settings are always read from the current configuration: configurationChanged()
@@ -43,6 +61,8 @@ AddressList::AddressList(QWidget *parent)
     table->verticalHeader()->hide();
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->setSelectionMode(QAbstractItemView::SingleSelection);
+    // Tab leaves the table for the next control; the arrow keys move between the cells.
+    table->setTabKeyNavigation(false);
     showStopped();
     table->resizeColumnsToContents();
     table->resizeRowsToContents();
@@ -88,6 +108,8 @@ void AddressList::showStopped()
     }
     removeAll();
     addItem(tr("None"), Qt::yellow);
+    // The port can be changed while stopped too.
+    connect(table, &QTableWidget::cellChanged, this, &AddressList::setPort);
 }
 
 void AddressList::configurationChanged(Configuration *next)
@@ -110,15 +132,25 @@ void AddressList::setPort(int row, int column)
 {
     if (column != 1)
         return;
-    const QTableWidgetItem *item = table->item(row, column);
-    const int port = item ? item->text().toInt() : 0;
-    Configuration *settings = Configuration::getCurrentConfig();
-    if (port == settings->getParam(ParamPort, ReadDefault::Port))
+    QTableWidgetItem *item = table->item(row, column);
+    if (!item)
         return;
-    // Only the port changes: the rest comes from the saved file, as the dialog does it.
-    Configuration next("config.dat");
-    next.setParam(ParamPort, port);
-    settings->apply(&next);
+    bool number = false;
+    const int port = item->text().toInt(&number);
+    Configuration *settings = Configuration::getCurrentConfig();
+    const int inForce = settings->getParam(ParamPort, ReadDefault::Port);
+    if (port == inForce)
+        return;
+    if (number && port >= Range::MinPort && port <= Range::MaxPort) {
+        // Only the port changes: the rest comes from the saved file, as the dialog does it.
+        Configuration next("config.dat");
+        next.setParam(ParamPort, port);
+        if (settings->apply(&next))
+            return;
+    }
+    // Not a port, or not saved: the cell shows the port in force again.
+    const QSignalBlocker blocker(table);
+    item->setText(QString::number(inForce));
 }
 
 void AddressList::slotError(QNetworkReply::NetworkError code)
@@ -155,7 +187,7 @@ void AddressList::showPortCheck(const QByteArray &body)
     const OutsideServices::PortCheckResult result = OutsideServices::parsePortCheck(body);
     reachability = result.reachable ? Qt::darkGreen : Qt::darkRed;
     if (hostNameItem)
-        hostNameItem->setForeground(QColor(reachability));
+        hostNameItem->setForeground(textColour(reachability));
     addItem(result.publicAddress, reachability);
 
     if (!result.reachable
@@ -191,7 +223,7 @@ QTableWidgetItem *AddressList::addItem(const QString &text, Qt::GlobalColor colo
     for (int row = 0; row < table->rowCount(); ++row) {
         QTableWidgetItem *item = table->item(row, 0);
         if (item && item->text() == text) {
-            item->setForeground(QColor(colour));
+            item->setForeground(textColour(colour));
             return item;
         }
     }
@@ -202,7 +234,7 @@ QTableWidgetItem *AddressList::addItem(const QString &text, Qt::GlobalColor colo
     } else {
         portItem = new QTableWidgetItem(QString::number(currentPort()));
         portItem->setTextAlignment(Qt::AlignCenter);
-        portItem->setForeground(QColor(Qt::darkCyan));
+        portItem->setForeground(textColour(Qt::darkCyan));
         portItem->setBackground(QColor(Qt::lightGray));
     }
 
@@ -210,7 +242,7 @@ QTableWidgetItem *AddressList::addItem(const QString &text, Qt::GlobalColor colo
     addressItem->setTextAlignment(Qt::AlignCenter);
     addressItem->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
     addressItem->setBackground(QColor(Qt::lightGray));
-    addressItem->setForeground(QColor(colour));
+    addressItem->setForeground(textColour(colour));
 
     const QSignalBlocker blocker(table);
     const int row = table->rowCount();
@@ -218,6 +250,8 @@ QTableWidgetItem *AddressList::addItem(const QString &text, Qt::GlobalColor colo
     table->setItem(row, 0, addressItem);
     table->setItem(row, 1, portItem);
     table->resizeRowToContents(row);
+    // A longer port must not be cut short.
+    table->resizeColumnToContents(1);
     return addressItem;
 }
 

@@ -495,10 +495,15 @@ void ServerThread::saveFile()
         return;
     }
 
-    // The warnings are plain text; the name may hold anything a browser sends.
+    // The warnings are plain text; the name may hold anything a browser sends. They say
+    // where the file was to go and why it could not.
+    const auto failed = [&](const QString &reason) {
+        return tr("File: %1").arg(*name) + QLatin1Char('\n') + tr("Folder: %1").arg(folder)
+            + QLatin1Char('\n') + tr("Error: %1").arg(reason);
+    };
     UploadFile upload(folder);
     if (!upload.create()) {
-        Q_EMIT error(tr("File save error"), tr("File: %1").arg(*name));
+        Q_EMIT error(tr("File save error"), failed(upload.errorString()));
         uploadAnswer(UploadErrorPage, Http::StatusServerError, refused(upload.errorString()));
         return;
     }
@@ -535,7 +540,7 @@ void ServerThread::saveFile()
         uploadAnswer(ExistPage, Http::StatusOk, refused(QStringLiteral("the name is taken")));
         break;
     case UploadFile::Keep::Failed:
-        Q_EMIT error(tr("File save error"), tr("File: %1").arg(*name));
+        Q_EMIT error(tr("File save error"), failed(upload.errorString()));
         uploadAnswer(UploadErrorPage, Http::StatusServerError, refused(upload.errorString()));
         break;
     }

@@ -21,6 +21,19 @@ QFileInfo target(Mode mode, const QString &chosen)
     return QFileInfo(mode == GetFiles ? uploadPage() : chosen);
 }
 
+bool hasTarget(Mode mode, const QFileInfo &shared)
+{
+    switch (mode) {
+    case ShareFolder:
+        return shared.isDir();
+    case ShareFile:
+        return shared.isFile();
+    case GetFiles:
+        return true;
+    }
+    return false;
+}
+
 bool receivesFiles(const QFileInfo &shared)
 {
     return shared.isFile()

@@ -17,6 +17,10 @@ QString uploadPage();
 // What a mode shares: the upload page in Get Files mode, else the chosen folder or file.
 QFileInfo target(Mode mode, const QString &chosen);
 
+// Whether a mode has something to share: a folder for Share Folder, a file for Share File;
+// Get Files always has its upload page.
+bool hasTarget(Mode mode, const QFileInfo &shared);
+
 // Whether a shared target is the upload page, which only Get Files mode shares.
 bool receivesFiles(const QFileInfo &shared);
 

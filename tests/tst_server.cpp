@@ -506,6 +506,13 @@ void tst_Server::uploadFailures()
     }
     QTRY_COMPARE(entries(server->downloads.path()), QStringList());
     QCOMPARE(warnings.count(), 1);
+
+    // The download folder went away: the owner is told which folder, and why.
+    QDir(server->downloads.path()).removeRecursively();
+    Client::exchange(server->port(), upload("late.txt", "x"));
+    QTRY_COMPARE(warnings.count(), 2);
+    QVERIFY(warnings.at(1).at(1).toString().endsWith("Folder: " + server->downloads.path()
+                                                     + "\nError: No such file or directory"));
 }
 
 void tst_Server::trickledUpload()

@@ -80,18 +80,33 @@ QPushButton *button(QWidget *parent, const QString &prefix)
     qFatal("no button %s", qPrintable(prefix));
 }
 
-QString pathText(TarnwickWebServer &window)
+QLabel *pathLabel(TarnwickWebServer &window)
 {
     for (QLabel *label : window.findChildren<QLabel *>()) {
         if (dynamic_cast<SLinkLabel *>(label))
-            return label->text();
+            return label;
     }
-    return QString();
+    return nullptr;
+}
+
+// Every cell of the address table reads at a contrast of 4.5:1 or more.
+void checkContrast(const QTableWidget *table)
+{
+    const auto lum = [](const QColor &c) { // relative luminance, plus the 0.05 of the ratio
+        const auto lin = [](qreal v) { return v <= 0.04045 ? v / 12.92 : qPow((v + 0.055) / 1.055, 2.4); };
+        return 0.2126 * lin(c.redF()) + 0.7152 * lin(c.greenF()) + 0.0722 * lin(c.blueF()) + 0.05;
+    };
+    for (int cell = 0; cell < 2 * table->rowCount(); ++cell) {
+        const QTableWidgetItem *item = table->item(cell / 2, cell % 2);
+        QVERIFY2(lum(item->background().color()) >= 4.5 * lum(item->foreground().color()),
+                 qPrintable(item->text()));
+    }
 }
 
 QStringList rows(QWidget *parent)
 {
     const QTableWidget *table = parent->findChild<AddressList *>()->findChild<QTableWidget *>();
+    checkContrast(table);
     QStringList found;
     for (int row = 0; row < table->rowCount(); ++row)
         found.append(table->item(row, 0)->text() + QLatin1Char(' ') + table->item(row, 1)->text());
@@ -147,17 +162,27 @@ void tst_Window::modesAndSavedState()
     QFile(file).open(QIODevice::WriteOnly);
     {
         TarnwickWebServer window(nullptr);
-        QVERIFY(pathText(window).contains(QStringLiteral("No folder selected")));
+        QVERIFY(pathLabel(window)->text().contains(QStringLiteral("No folder selected")));
         QVERIFY(!button(&window, "&Start")->isEnabled());
         window.fileOrDirSelected(file);
         window.fileOrDirSelected(shared.path());
         window.fileOrDirSelected(file);
+        // Alt+B opens the file chooser, which lists every file, also one without a dot in its name.
+        QFile(shared.filePath(QStringLiteral("README"))).open(QIODevice::WriteOnly);
+        Modals chooser({[](QWidget *dialog) {
+            const QListView *list = dialog->findChild<QListView *>(QStringLiteral("listView"));
+            QTRY_COMPARE(list->model()->rowCount(list->rootIndex()), 2); // a.txt and README
+        }});
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QTest::keyClick(&window, Qt::Key_B, Qt::AltModifier);
+        QTRY_COMPARE(chooser.titles.size(), 1);
         QCOMPARE(window.findChild<QComboBox *>()->currentIndex(), 1);
-        QVERIFY(pathText(window).contains(file));
+        QVERIFY(pathLabel(window)->text().contains(file));
         QVERIFY(button(&window, "&Start")->isEnabled());
         QCOMPARE(Session::getSession()->recentFiles, (QList<QString> {file, shared.path()}));
         window.setOperatingMode(2);
-        QVERIFY(pathText(window).contains(QString::fromLocal8Bit(*Configuration::LangPath) + "upload.html"));
+        QVERIFY(pathLabel(window)->text().contains(QString::fromLocal8Bit(*Configuration::LangPath)
+                                                   + "upload.html"));
     }
     // The mode and what it shares come back at the next start.
     delete Session::session;
@@ -182,6 +207,17 @@ void tst_Window::startAndStop()
     QVERIFY(!button(&window, "&View")->isEnabled());
     QVERIFY(button(&window, "&Start")->isEnabled());
     QCOMPARE(rows(&window), QStringList {QStringLiteral("None 0")});
+
+    // Nothing left to share: a stop does not offer Start.
+    button(&window, "&Start")->click();
+    window.setOperatingMode(1);
+    button(&window, "&Stop")->click();
+    QVERIFY(!button(&window, "&Start")->isEnabled());
+    // Stopped, a new port is saved and shown whole.
+    auto *table = window.findChild<AddressList *>()->findChild<QTableWidget *>();
+    table->item(0, 1)->setText(QStringLiteral("65535"));
+    QCOMPARE(Configuration("config.dat").getParam(ParamPort, 0), 65535);
+    QTRY_VERIFY(table->columnWidth(1) >= static_cast<QAbstractItemView *>(table)->sizeHintForColumn(1));
 }
 
 void tst_Window::startQuestions()
@@ -191,12 +227,24 @@ void tst_Window::startQuestions()
     current()->setParam(ParamDownloadPath, shared.filePath(QStringLiteral("missing")));
     window.setOperatingMode(2);
     // Open access is asked about; a download folder that is not there stops the start.
-    Modals modals({Modals::press(QMessageBox::No), Modals::press(QMessageBox::No)});
+    Modals modals({Modals::press(QMessageBox::No), Modals::press(QMessageBox::No), [&](QWidget *dialog) {
+                       // Asked again with the settings open: Yes turns them to the access page.
+                       Modals again({Modals::press(QMessageBox::Yes)});
+                       window.start();
+                       QVERIFY(again.done() && again.unexpected == 0);
+                       QCOMPARE(dialog->findChild<QListWidget *>()->currentRow(), 0);
+                       dialog->close();
+                   }});
     window.start();
-    QVERIFY(modals.done());
-    QCOMPARE(modals.titles, (QStringList {QStringLiteral("The shared files are accessible for everyone."),
-                                          QStringLiteral("The download directory is invalid.")}));
     QCOMPARE(window.webServer()->getState(), 0);
+    window.fileOrDirSelected(shared.path());
+    Session::getSession()->setParam(ParamConfigPage, 1);
+    button(&window, "&Configuration")->click();
+    QVERIFY(modals.done());
+    QCOMPARE(modals.titles,
+             (QStringList {QStringLiteral("The shared files are accessible for everyone."),
+                           QStringLiteral("The download directory is invalid."),
+                           QStringLiteral("Tarnwick Server Options")}));
 }
 
 void tst_Window::unreadableSettings()
@@ -220,14 +268,31 @@ void tst_Window::viewAddress()
 {
     TarnwickWebServer window(nullptr);
     window.fileOrDirSelected(shared.path());
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    // Tab and Shift+Tab walk every control in reading order; stopped, the path link opens the folder.
+    QLabel *path = pathLabel(window);
+    QWidget *table = window.findChild<AddressList *>()->findChild<QTableWidget *>(),
+            *mode = window.findChild<QComboBox *>();
+    const QList<QWidget *> chain {
+        table, button(&window, "Help"),   button(&window, "&Conf"), mode, button(&window, "&Browse"),
+        path,  button(&window, "&Start"), button(&window, "&Exit")};
+    const int n = int(chain.size());
+    table->setFocus();
+    for (int i = 1; i <= 2 * n; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), i <= n ? Qt::Key_Tab : Qt::Key_Backtab);
+        QCOMPARE(QApplication::focusWidget(), chain.at((i <= n ? i : 2 * n - i) % n));
+        if (i == chain.indexOf(path))
+            QTest::keyClick(path, Qt::Key_Return);
+    }
     window.start();
     const QString first = listenAddresses(interfaceEntries()).first();
     current()->setParam(ParamPort, 80);
     window.linkActivated(QString());
     current()->setParam(ParamPort, 8081);
     window.linkActivated(QString());
-    QCOMPARE(opened, (QList<QUrl> {QUrl(QStringLiteral("http://%1/").arg(first)),
-                                   QUrl(QStringLiteral("http://%1:8081/").arg(first))}));
+    QCOMPARE(opened,
+             (QList<QUrl> {QUrl::fromLocalFile(shared.path()), QUrl(QStringLiteral("http://%1/").arg(first)),
+                           QUrl(QStringLiteral("http://%1:8081/").arg(first))}));
 }
 
 void tst_Window::dataLimitBox()
@@ -338,7 +403,13 @@ void tst_Window::settings()
 void tst_Window::users()
 {
     inDialog(0, [](QWidget *dialog) {
-        dialog->findChild<QComboBox *>(QStringLiteral("modeBox"))->setCurrentIndex(2);
+        // The user table takes the page's height, the password row stays under the combo box.
+        auto *mode = dialog->findChild<QComboBox *>(QStringLiteral("modeBox"));
+        mode->setCurrentIndex(1);
+        QTRY_VERIFY(dialog->findChild<QLineEdit *>(QStringLiteral("passwordEdit"))->y() < mode->height());
+        mode->setCurrentIndex(2);
+        QTRY_VERIFY(dialog->findChild<QTableWidget *>(QStringLiteral("userTable"))->height()
+                    > 5 * mode->height());
         for (const QString &password : {QString(), QStringLiteral("pw")}) {
             Modals add({[&](QWidget *user) {
                 const QList<QLineEdit *> fields = user->findChildren<QLineEdit *>();
@@ -351,6 +422,12 @@ void tst_Window::users()
             }});
             button(dialog, "Add user")->click();
         }
+        // config.dat cannot be written: the owner is told why, and the edits stay to be applied again.
+        const QString file = QString::fromLocal8Bit(*Configuration::ConfigDir) + QLatin1String("config.dat");
+        QVERIFY(QFile::remove(file) && QDir().mkdir(file));
+        Modals failed({Modals::press(QMessageBox::Ok)});
+        dialog->findChild<QPushButton *>(QStringLiteral("applyButton"))->click();
+        QVERIFY(failed.texts.value(0).contains(file + QLatin1String(": ")) && QDir().rmdir(file));
         dialog->findChild<QPushButton *>(QStringLiteral("applyButton"))->click();
         button(dialog, "&Close")->click();
     });
@@ -402,7 +479,17 @@ void tst_Window::addressList()
     table->item(0, 1)->setText(QString::number(next));
     QTRY_COMPARE(window.webServer()->serverPort(), next);
     QCOMPARE(current()->getParam(ParamPort, 0), int(next));
-
+    // What is not a port is refused: the cell shows the port in force again.
+    for (const char *text : {"abc", "84640", "0"}) {
+        table->item(0, 1)->setText(QLatin1String(text));
+        QCOMPARE(table->item(0, 1)->text(), QString::number(next));
+    }
+    // To a port that is taken the server cannot move: the window shows it stopped.
+    QTcpServer taken;
+    taken.listen(QHostAddress::Any);
+    Modals unable({Modals::press(QMessageBox::Ok)});
+    table->item(0, 1)->setText(QString::number(taken.serverPort()));
+    QTRY_VERIFY(!button(&window, "&View")->isEnabled());
 }
 
 void tst_Window::reachabilityCheck()
@@ -425,14 +512,21 @@ void tst_Window::helpDialog()
         Modals help({[](QWidget *page) {
             Slabel *text = page->findChild<Slabel *>();
             QVERIFY(text->text().contains(QStringLiteral("port")));
+            QCOMPARE(text->visibleRegion(), QRegion(text->rect())); // the whole page, without scrolling
             Q_EMIT text->linkActivated(QStringLiteral("file:///etc/passwd"));
             Q_EMIT text->linkActivated(QStringLiteral("http://example.org/help"));
             page->close();
         }});
-        for (QLabel *label : dialog->findChildren<QLabel *>()) {
-            if (label->text().contains(QStringLiteral("Port")))
-                Q_EMIT label->linkActivated(QStringLiteral("port"));
-        }
+        // By keyboard: the page list shows its focus, Tab reaches the help link and Enter opens it.
+        QVERIFY(QTest::qWaitForWindowActive(dialog));
+        auto *list = dialog->findChild<QListWidget *>();
+        dialog->findChild<QWidget *>(QStringLiteral("warningBox"))->setFocus();
+        const QRgb edge = list->grab().toImage().pixel(0, list->height() / 2);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+        QVERIFY(list->hasFocus() && list->grab().toImage().pixel(0, list->height() / 2) != edge);
+        QTest::keyClick(list, Qt::Key_Tab);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
         QCOMPARE(help.titles, QStringList {QStringLiteral("Help")});
         dialog->close();
     });

@@ -10,6 +10,7 @@
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
@@ -68,6 +69,9 @@ ConfigDialog::ConfigDialog(QWidget *parent, int page)
     pageList->setMaximumWidth(PageListGrid.width() + frame
                               + style()->pixelMetric(QStyle::PM_ScrollBarExtent));
     pageList->setMinimumHeight(int(std::size(PageItems)) * PageListGrid.height() + frame);
+    // The style marks the focused page only faintly under its selection; the frame shows it.
+    pageList->setStyleSheet(QStringLiteral("#pageList:focus { border: %1px solid palette(highlight); }")
+                                .arg(pageList->frameWidth()));
 
     pageStack = new QStackedWidget;
     pageStack->setObjectName(QStringLiteral("pageStack"));
@@ -112,6 +116,8 @@ ConfigDialog::ConfigDialog(QWidget *parent, int page)
     auto *scroll = new QScrollArea;
     scroll->setWidget(inner);
     scroll->setWidgetResizable(true);
+    // Tab goes from control to control, never to the area around them.
+    scroll->setFocusPolicy(Qt::NoFocus);
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(scroll);
     // Open showing everything, as far as the screen allows.
@@ -136,15 +142,27 @@ void ConfigDialog::configChanged()
     applyButton->setVisible(!ConfigPage::conf->equals(Configuration::getCurrentConfig()));
 }
 
+void ConfigDialog::showPage(int page)
+{
+    pageList->setCurrentRow(page);
+    raise();
+    activateWindow();
+}
+
 void ConfigDialog::apply()
 {
-    if (Configuration::getCurrentConfig()->apply(ConfigPage::conf)) {
+    QString error;
+    if (Configuration::getCurrentConfig()->apply(ConfigPage::conf, &error)) {
         applyButton->hide();
         return;
     }
-    // config.dat could not be written: the edits are dropped from the working copy, the
-    // controls keep showing them, and Apply stays.
-    replaceWorkingCopy();
+    // The working copy keeps what the controls show, so that Apply can be tried again once
+    // the file can be written. The path is shown as it is, whatever it holds.
+    QMessageBox box(QMessageBox::Warning, tr("Settings not saved"),
+                    tr("The settings could not be saved.") + QLatin1Char('\n') + error, QMessageBox::Ok,
+                    this);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
 }
 
 bool ConfigDialog::close()

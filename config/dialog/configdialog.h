@@ -20,10 +20,14 @@ public:
     // closed on.
     ConfigDialog(QWidget *parent, int page);
 
+    // Turns the open dialog to a page (0 to 3).
+    void showPage(int page);
+
 public Q_SLOTS:
     void changePage(QListWidgetItem *current, QListWidgetItem *previous);
     // Shows Apply exactly while the working copy differs from the settings in force.
     void configChanged();
+    // Tells the owner when config.dat cannot be written; the edits stay, to be applied again.
     void apply();
     // Remembers the page for the next opening, then closes. Closing through the window
     // or Escape leaves the remembered page as it was.

@@ -14,12 +14,6 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
-namespace {
-
-constexpr int UserTableMaxHeight = 100;
-
-} // namespace
-
 ConfigPageAut::ConfigPageAut(QWidget *parent)
     : ConfigPage(parent)
     , passwordEdit(new QLineEdit(conf->getParam(ParamPassword)))
@@ -42,22 +36,25 @@ ConfigPageAut::ConfigPageAut(QWidget *parent)
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(helpLabel(tr("Authentication options"), QStringLiteral("auth")));
     layout->addWidget(mode);
-    layout->addWidget(modeStack);
-    layout->addStretch();
+    // The panels take the rest of the page: the user table grows with it.
+    layout->addWidget(modeStack, 1);
 
     modeStack->addWidget(new QWidget);
 
     auto *passwordPanel = new QWidget;
-    auto *passwordRow = new QHBoxLayout(passwordPanel);
+    auto *passwordLayout = new QVBoxLayout(passwordPanel);
+    auto *passwordRow = new QHBoxLayout;
     passwordRow->addWidget(new QLabel(tr("Password") + QLatin1Char(':')));
     passwordRow->addWidget(passwordEdit);
+    // Kept under the combo box, however tall the page.
+    passwordLayout->addLayout(passwordRow);
+    passwordLayout->addStretch();
     modeStack->addWidget(passwordPanel);
 
     userTable->setObjectName(QStringLiteral("userTable"));
     userTable->setHorizontalHeaderLabels({tr("User"), tr("Password")});
     userTable->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
     userTable->verticalHeader()->hide();
-    userTable->setMaximumHeight(UserTableMaxHeight);
     getPasswords();
     connect(userTable, &QTableWidget::itemChanged, this, &ConfigPageAut::itemChanged);
 

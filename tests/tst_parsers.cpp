@@ -25,7 +25,6 @@ private Q_SLOTS:
     void multipart();
     void uploadNames_data();
     void uploadNames();
-    void delimiterSplit();
     void texts_data();
     void texts();
     void access_data();
@@ -202,20 +201,6 @@ void tst_Parsers::uploadNames()
     QFETCH(QString, stored);
     QCOMPARE(Multipart::storedName(sent).value_or(QStringLiteral("-")), stored);
 
-}
-
-void tst_Parsers::delimiterSplit()
-{
-    // Where an upload body's file ends, fed in two reads split at every byte.
-    const QByteArray delimiter = Multipart::delimiter("b");
-    const QByteArray body = "ab\r\n-\r\n--c" + delimiter + "--\r\n";
-    for (qsizetype cut = 0; cut <= body.size(); ++cut) {
-        const Multipart::Scan first = Multipart::scan(QByteArrayView(body).first(cut), delimiter);
-        QVERIFY(!first.found || first.content == 10);
-        const Multipart::Scan rest = Multipart::scan(QByteArrayView(body).sliced(first.content), delimiter);
-        QCOMPARE(first.content + rest.content, 10);
-        QVERIFY(first.found || rest.found);
-    }
 }
 
 void tst_Parsers::texts_data()

@@ -192,7 +192,6 @@ void tst_Window::startQuestions()
     // Open access is asked about; a download folder that is not there stops the start.
     Modals modals({Modals::press(QMessageBox::No), Modals::press(QMessageBox::No)});
     window.start();
-    QVERIFY(modals.done());
     QCOMPARE(modals.titles, (QStringList {QStringLiteral("The shared files are accessible for everyone."),
                                           QStringLiteral("The download directory is invalid.")}));
     QCOMPARE(window.webServer()->getState(), 0);

@@ -68,11 +68,6 @@ bool Client::send(const QByteArray &bytes, int timeoutMs)
     return true;
 }
 
-void Client::finishSending()
-{
-    ::shutdown(fd, SHUT_WR);
-}
-
 void Client::reset()
 {
     const linger now {1, 0};

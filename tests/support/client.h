@@ -32,8 +32,6 @@ public:
     Client &operator=(const Client &) = delete;
 
     bool send(const QByteArray &bytes, int timeoutMs = 10000);
-    // Ends our sending side (FIN); the answer can still be read.
-    void finishSending();
     // Reads until the server ends the connection, \a limit bytes came, or the time runs out.
     Reply read(int timeoutMs = 10000, qint64 limit = -1);
     // Whether the server still keeps the connection open after waiting up to ms for it to end.

@@ -102,7 +102,6 @@ void tst_Serve::usage_data()
     QTest::addRow("version") << QStringList {"--version"} << 0 << "tarnwick-serve " TARNWICK_VERSION "\n" << none;
     QTest::addRow("nothing to share") << QStringList() << 2 << "say what to share" << none;
     QTest::addRow("missing folder") << QStringList {"folder", "/no/such/folder"} << 2 << "not a folder" << none;
-    QTest::addRow("folder given as file") << QStringList {"file", "/"} << 2 << "not a file" << none;
     QTest::addRow("no download folder") << QStringList {"--download-dir", "/no/such", "receive"} << 2
                                         << "download folder" << none;
     QTest::addRow("download folder is a file") << QStringList {"--download-dir", TARNWICK_SERVE, "receive"} << 2

@@ -22,7 +22,6 @@ private Q_SLOTS:
     void damaged();
     void configuration();
     void applyFailure();
-    void windowState();
 
 private:
     QString file(const char *name) const { return QDir::homePath() + QLatin1String("/.tarnwickServer/") + name; }
@@ -184,18 +183,6 @@ void tst_Settings::applyFailure()
     QVERIFY(damaged.problem().contains(QStringLiteral("damaged")));
     QVERIFY(damaged.apply(&next));
     QVERIFY(damaged.problem().isEmpty());
-}
-
-void tst_Settings::windowState()
-{
-    Session state("init.dat");
-    state.setParam(ParamOperatingMode, 1);
-    state.setParam(ParamSharedPath, QStringLiteral("/srv/\u00f6"));
-    state.recentFiles = {QStringLiteral("/srv/\u00f6"), QStringLiteral("/tmp/a.txt")};
-    QVERIFY(state.save());
-    Session read("init.dat");
-    QCOMPARE(read.paramMap(), state.paramMap());
-    QCOMPARE(read.recentFiles, state.recentFiles);
 }
 
 QTEST_GUILESS_MAIN(tst_Settings)

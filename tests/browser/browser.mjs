@@ -9,17 +9,12 @@ import { once } from 'node:events';
 import { existsSync } from 'node:fs';
 import { mkdir, mkdtemp, readFile, readdir, rm, writeFile } from 'node:fs/promises';
 import { createRequire } from 'node:module';
-import { createServer } from 'node:net';
 import { tmpdir } from 'node:os';
 import { join, resolve } from 'node:path';
 
 const skip = (why) => { console.log(`SKIPPED: ${why}`); process.exit(77); };
 const fail = (message) => { throw new Error(message); };
 const [program, chromium, where] = [process.argv[2], '/usr/bin/chromium', process.env.TARNWICK_PLAYWRIGHT_DIR];
-if (!program || !existsSync(program)) {
-    console.error('usage: node browser.mjs PATH-TO-tarnwick-serve');
-    process.exit(1);
-}
 if (!existsSync(chromium)) skip(`${chromium} is missing (apt-get install chromium)`);
 let playwright;
 try { // ESM imports ignore NODE_PATH, hence a require() rooted in the install folder
@@ -45,21 +40,19 @@ const browser = await launching.catch(async (error) => {
 });
 const version = browser.version();
 
-// tarnwick-serve on a loopback port free a moment ago; ready once it has printed its addresses.
+// tarnwick-serve on a port the system picks; ready once it has printed its addresses.
 const servers = [];
 async function serve(...options) {
-    const probe = createServer().listen(0, '127.0.0.1');
-    await once(probe, 'listening');
-    const port = probe.address().port;
-    await new Promise((done) => probe.close(done));
-    const server = Object.assign(spawn(program, ['--port', String(port), ...options], { env }), { output: '' });
+    const server = Object.assign(spawn(program, ['--port', '0', '--quiet', ...options], { env }), { output: '' });
     servers.push(server);
     server.stderr.on('data', (data) => { server.output += data; });
-    await new Promise((ready, reject) => {
-        server.stdout.on('data', (data) => (server.output += data).includes(`:${port}/`) && ready());
+    return new Promise((ready, reject) => {
+        server.stdout.on('data', (data) => {
+            const port = (server.output += data).match(/127\.0\.0\.1:(\d+)\//);
+            if (port) ready(`http://127.0.0.1:${port[1]}/`);
+        });
         server.once('exit', (code) => reject(new Error(`tarnwick-serve ended (${code}):\n${server.output}`)));
     });
-    return `http://127.0.0.1:${port}/`;
 }
 
 try {

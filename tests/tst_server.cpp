@@ -401,6 +401,16 @@ void tst_Server::uploadFailures()
     }
     QTRY_COMPARE(entries(server->downloads.path()), QStringList());
     QCOMPARE(warnings.count(), 1);
+
+    // A name taken while the body comes is not overwritten: the other file keeps it.
+    const QByteArray late = upload("late.txt", QByteArray(1 << 20, 'l'));
+    Client client(server->port());
+    QVERIFY(client.send(late.left(late.size() / 2)));
+    QTRY_COMPARE(entries(server->downloads.path()).size(), 1);
+    TestServer::write(server->downloads.filePath("late.txt"), "first");
+    QVERIFY(client.send(late.mid(late.size() / 2)));
+    QCOMPARE(client.read().body, TestServer::read(TestServer::page("exist.html")));
+    QCOMPARE(TestServer::read(server->downloads.filePath("late.txt")), QByteArray("first"));
 }
 
 void tst_Server::trickledUpload()

@@ -506,9 +506,19 @@ void tst_Server::uploadFailures()
     QTRY_COMPARE(entries(server->downloads.path()), QStringList());
     QCOMPARE(warnings.count(), 1);
 
+    // A name taken while the body comes is not overwritten: the other file keeps it.
+    const QByteArray late = upload("late.txt", QByteArray(1 << 20, 'l'));
+    Client client(server->port());
+    QVERIFY(client.send(late.left(late.size() / 2)));
+    QTRY_COMPARE(entries(server->downloads.path()).size(), 1);
+    TestServer::write(server->downloads.filePath("late.txt"), "first");
+    QVERIFY(client.send(late.mid(late.size() / 2)));
+    QCOMPARE(client.read().body, TestServer::read(TestServer::page("exist.html")));
+    QCOMPARE(TestServer::read(server->downloads.filePath("late.txt")), QByteArray("first"));
+
     // The download folder went away: the owner is told which folder, and why.
     QDir(server->downloads.path()).removeRecursively();
-    Client::exchange(server->port(), upload("late.txt", "x"));
+    Client::exchange(server->port(), upload("gone.txt", "x"));
     QTRY_COMPARE(warnings.count(), 2);
     QVERIFY(warnings.at(1).at(1).toString().endsWith("Folder: " + server->downloads.path()
                                                      + "\nError: No such file or directory"));

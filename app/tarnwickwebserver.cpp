@@ -6,6 +6,7 @@
 #include "eventhandler.h"
 #include "net/addresslist.h"
 #include "net/hostaddresses.h"
+#include "qrdialog.h"
 #include "server/serverthread.h"
 #include "server/sharing.h"
 #include "server/tarnwicksocket.h"
@@ -83,6 +84,7 @@ TarnwickWebServer::TarnwickWebServer(const char *argument)
     startButton = createButton(tr("&Start"), &TarnwickWebServer::startButtonPressed, nullptr);
     startButton->setIcon(playIcon);
     viewButton = createButton(tr("&View"), &TarnwickWebServer::view, "view.png");
+    qrButton = createButton(tr("&QR code"), &TarnwickWebServer::showQrCode, nullptr);
     configButton = createButton(tr("&Configuration"), &TarnwickWebServer::config, "preferences-system.png");
     exitButton = new QPushButton(tr("&Exit"), this);
     exitButton->setIcon(QIcon(QStringLiteral(":/res/img/exit.png")));
@@ -90,6 +92,11 @@ TarnwickWebServer::TarnwickWebServer(const char *argument)
 
     addressList = new AddressList;
     connect(addressList, &AddressList::status, hub, &EventHandler::statusmsg);
+    // A row's context menu (right button or the menu key) offers its QR code too.
+    qrAction = new QAction(tr("Show as &QR code"), this);
+    connect(qrAction, &QAction::triggered, this, &TarnwickWebServer::showQrCode);
+    addressList->addAction(qrAction);
+    addressList->setContextMenuPolicy(Qt::ActionsContextMenu);
     createLandscape();
 
     configAction
@@ -202,6 +209,7 @@ void TarnwickWebServer::createLandscape()
     auto *buttonRow = new QHBoxLayout;
     buttonRow->addWidget(startButton);
     buttonRow->addWidget(viewButton);
+    buttonRow->addWidget(qrButton);
     buttonRow->addWidget(exitButton);
     layout->addLayout(buttonRow);
 
@@ -272,7 +280,10 @@ void TarnwickWebServer::opeatingModeChanged(int mode)
 
 void TarnwickWebServer::setButtons(bool enable)
 {
-    if (server->getState() == 1) {
+    const bool running = server->getState() == 1;
+    qrButton->setEnabled(running);
+    qrAction->setEnabled(running);
+    if (running) {
         startButton->setText(tr("&Stop"));
         startButton->setIcon(stopIcon);
         viewButton->setEnabled(true);
@@ -404,6 +415,12 @@ void TarnwickWebServer::view()
         QUrl(address(addressList->getSelectedItemName(), settings->getParam(ParamPort, ReadDefault::Port))));
 }
 
+void TarnwickWebServer::showQrCode()
+{
+    QrDialog(address(addressList->getSelectedItemName(), settings->getParam(ParamPort, ReadDefault::Port)),
+             this);
+}
+
 void TarnwickWebServer::linkActivated(const QString &)
 {
     // Stopped, there is no address to open; the shared folder or file itself is there.
@@ -482,8 +499,8 @@ void TarnwickWebServer::about()
 {
     const QString homepage = QLatin1String(Homepage);
     const QString contact = QLatin1String(Contact);
-    const QString text = tr("Version") + QLatin1String(": ") + version() + QLatin1String("<br>")
-        + tr("r4") + QLatin1String("<br>") + tr("Contact") + QLatin1String(": <a href=\"mailto:") + contact
+    const QString text = tr("Version") + QLatin1String(": ") + version() + QLatin1String("<br>") + tr("r4")
+        + QLatin1String("<br>") + tr("Contact") + QLatin1String(": <a href=\"mailto:") + contact
         + QLatin1String("\">") + contact + QLatin1String("</a><br>") + tr("Homepage")
         + QLatin1String(": <a href=\"") + homepage + QLatin1String("\">") + homepage + QLatin1String("</a>");
     QMessageBox::about(this, tr("About Tarnwick Web Server"), text);

@@ -45,6 +45,8 @@ private Q_SLOTS:
     void help();
     void startButtonPressed();
     void view();
+    // The selected address as a QR code, for a phone to open.
+    void showQrCode();
     void config();
     void opeatingModeChanged(int mode);
     void aboutQt();
@@ -92,6 +94,8 @@ private:
     QPushButton *configButton;
     QPushButton *startButton;
     QPushButton *viewButton;
+    QPushButton *qrButton;
+    QAction *qrAction;
     QPushButton *exitButton;
     WebServer *server;
     QMenu *fileMenu;

@@ -1,9 +1,10 @@
 #include "support/client.h"
+#include "support/qrreader.h"
 
-#include <QProcess>
-#include <QRegularExpression>
 #include <QImage>
 #include <QPainter>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QTcpServer>
 #include <QtTest>
 
@@ -40,8 +41,8 @@ struct Serving
         process.setProcessChannelMode(QProcess::MergedChannels);
         QObject::connect(&process, &QProcess::readyRead, [this] { output += process.readAll(); });
         process.start(QStringLiteral(TARNWICK_SERVE), arguments);
-        (void)QTest::qWaitFor([this] { return output.contains("open:") || process.state() == QProcess::NotRunning; },
-                        20000);
+        (void)QTest::qWaitFor(
+            [this] { return output.contains("open:") || process.state() == QProcess::NotRunning; }, 20000);
     }
     // Ends it as a service manager would; its exit status.
     int terminate()
@@ -55,14 +56,15 @@ struct Serving
     QByteArray output;
 };
 
-// What a reader makes of a QR code printed in half blocks (two rows of modules a line,
-// escape sequences around); nothing without zbarimg.
-QString decodedQrCode(const QList<QByteArray> &lines)
+// A QR code printed in half blocks (two rows of modules a line, escape sequences around)
+// drawn as a picture.
+QImage qrPicture(const QList<QByteArray> &lines)
 {
     QList<QString> rows;
     for (const QByteArray &line : lines) {
         if (line.startsWith("\x1b["))
-            rows.append(QString::fromUtf8(line).remove(QRegularExpression(QStringLiteral("\x1b\\[[0-9;]*m"))));
+            rows.append(
+                QString::fromUtf8(line).remove(QRegularExpression(QStringLiteral("\x1b\\[[0-9;]*m"))));
     }
     QImage image(rows.value(0).size() * 4, rows.size() * 8, QImage::Format_Grayscale8);
     image.fill(Qt::white);
@@ -76,15 +78,7 @@ QString decodedQrCode(const QList<QByteArray> &lines)
                 painter.fillRect(x * 4, y * 8 + 4, 4, 4, Qt::black);
         }
     }
-    painter.end();
-    QTemporaryFile png(QDir::tempPath() + QLatin1String("/qr-XXXXXX.png"));
-    png.open();
-    image.save(&png, "PNG");
-    png.close();
-    QProcess zbar;
-    zbar.start(QStringLiteral("zbarimg"), {QStringLiteral("--raw"), QStringLiteral("-q"), png.fileName()});
-    zbar.waitForFinished(20000);
-    return QString::fromUtf8(zbar.readAllStandardOutput()).trimmed();
+    return image;
 }
 
 } // namespace
@@ -99,19 +93,22 @@ void tst_Serve::usage_data()
     QTemporaryFile file;
     const QByteArray none;
     QTest::addRow("help") << QStringList {"--help"} << 0 << "Usage: tarnwick-serve" << none;
-    QTest::addRow("version") << QStringList {"--version"} << 0 << "tarnwick-serve " TARNWICK_VERSION "\n" << none;
+    QTest::addRow("version") << QStringList {"--version"} << 0 << "tarnwick-serve " TARNWICK_VERSION "\n"
+                             << none;
     QTest::addRow("nothing to share") << QStringList() << 2 << "say what to share" << none;
-    QTest::addRow("missing folder") << QStringList {"folder", "/no/such/folder"} << 2 << "not a folder" << none;
-    QTest::addRow("no download folder") << QStringList {"--download-dir", "/no/such", "receive"} << 2
-                                        << "download folder" << none;
-    QTest::addRow("download folder is a file") << QStringList {"--download-dir", TARNWICK_SERVE, "receive"} << 2
-                                               << "download folder" << none;
-    QTest::addRow("password mode without one") << QStringList {"--auth", "password", "folder", "/"} << 2
-                                               << "needs a password" << none;
-    QTest::addRow("no password file") << QStringList {"--auth", "password", "--password-file", "/no/such", "folder", "/"}
-                                      << 2 << "cannot read /no/such" << none;
-    QTest::addRow("damaged settings") << QStringList {"folder", "/"} << 2 << "config.dat is damaged"
-                                      << QByteArray("\0\0\0\x08\0\0", 6);
+    QTest::addRow("missing folder") << QStringList {"folder", "/no/such/folder"} << 2 << "not a folder"
+                                    << none;
+    QTest::addRow("no download folder")
+        << QStringList {"--download-dir", "/no/such", "receive"} << 2 << "download folder" << none;
+    QTest::addRow("download folder is a file")
+        << QStringList {"--download-dir", TARNWICK_SERVE, "receive"} << 2 << "download folder" << none;
+    QTest::addRow("password mode without one")
+        << QStringList {"--auth", "password", "folder", "/"} << 2 << "needs a password" << none;
+    QTest::addRow("no password file")
+        << QStringList {"--auth", "password", "--password-file", "/no/such", "folder", "/"} << 2
+        << "cannot read /no/such" << none;
+    QTest::addRow("damaged settings")
+        << QStringList {"folder", "/"} << 2 << "config.dat is damaged" << QByteArray("\0\0\0\x08\0\0", 6);
 }
 
 void tst_Serve::usage()
@@ -123,7 +120,8 @@ void tst_Serve::usage()
     const QString config = QDir::homePath() + QLatin1String("/.tarnwickServer/config.dat");
     QDir().mkpath(QDir::homePath() + QLatin1String("/.tarnwickServer"));
     QFile file(config);
-    QVERIFY(settings.isEmpty() || (file.open(QIODevice::WriteOnly) && file.write(settings) == settings.size()));
+    QVERIFY(settings.isEmpty()
+            || (file.open(QIODevice::WriteOnly) && file.write(settings) == settings.size()));
     file.close();
     const auto removeSettings = qScopeGuard([&] { QFile::remove(config); });
     QProcess process;
@@ -150,15 +148,16 @@ void tst_Serve::servesUntilTerminated()
     QFile users(shared.filePath(QStringLiteral("users")));
     QVERIFY(users.open(QIODevice::WriteOnly) && users.write("x:y\na:b\n") > 0);
     users.close();
-    Serving serving({"--port", QString::number(port), "--auth", "basic", "--users-file", users.fileName(), "--qr",
-                     "--listing", "phone", shared.path()});
+    Serving serving({"--port", QString::number(port), "--auth", "basic", "--users-file", users.fileName(),
+                     "--qr", "--listing", "phone", shared.path()});
     QVERIFY2(serving.output.contains(QStringLiteral("  http://127.0.0.1:%1/\n").arg(port).toUtf8()),
              serving.output.constData());
     const QString shown = QString::fromLatin1(serving.output.split('\n').at(1).trimmed());
-    QTRY_COMPARE(decodedQrCode(serving.output.split('\n').mid(2)), shown);
+    QTRY_COMPARE(readQrCode(qrPicture(serving.output.split('\n').mid(2))), shown);
     const QByteArray refusal = Client::exchange(port, "GET / HTTP/1.1\r\n\r\n").raw;
     QVERIFY(refusal.startsWith("HTTP/1.1 401 "));
-    QTRY_VERIFY(serving.output.contains(QStringLiteral(" 127.0.0.1 GET / 401 %1\n").arg(refusal.size()).toLatin1()));
+    QTRY_VERIFY(
+        serving.output.contains(QStringLiteral(" 127.0.0.1 GET / 401 %1\n").arg(refusal.size()).toLatin1()));
     const QByteArray phone = "GET / HTTP/1.1\r\nAuthorization: Basic YTpi\r\n\r\n";
     const QByteArray listing = Client::exchange(port, phone).raw;
     QVERIFY(listing.contains("viewport"));
@@ -173,8 +172,9 @@ void tst_Serve::servesUntilTerminated()
     }
     QCOMPARE(serving.terminate(), 0);
     const qint64 sent = refusal.size() + first.read().raw.size() + second.read().raw.size();
-    const QRegularExpressionMatch totals = QRegularExpression(QStringLiteral("Sent (\\d+) bytes, received (\\d+)"))
-                                               .match(QString::fromUtf8(serving.output));
+    const QRegularExpressionMatch totals
+        = QRegularExpression(QStringLiteral("Sent (\\d+) bytes, received (\\d+)"))
+              .match(QString::fromUtf8(serving.output));
     QVERIFY2(totals.hasMatch(), serving.output.constData());
     QVERIFY(sent < 2 * big.size());
     QCOMPARE(totals.captured(1).toLongLong(), sent + listing.size());
@@ -194,15 +194,18 @@ void tst_Serve::receives()
                              .captured(1)
                              .toUShort();
     QCOMPARE(Client::exchange(port, "HEAD / HTTP/1.1\r\n\r\n").code(), 202);
-    const QByteArray body = "--b\r\nContent-Disposition: form-data; name=\"f\"; filename=\"s.txt\"\r\n\r\nsent\r\n--b--\r\n";
+    const QByteArray body
+        = "--b\r\nContent-Disposition: form-data; name=\"f\"; filename=\"s.txt\"\r\n\r\nsent\r\n--b--\r\n";
     const QByteArray upload = "POST /upload HTTP/1.1\r\nContent-Type: multipart/form-data; boundary=b\r\n"
-                              "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+                              "Content-Length: "
+        + QByteArray::number(body.size()) + "\r\n\r\n" + body;
     QCOMPARE(Client::exchange(port, upload).code(), 202);
     QCOMPARE(Client::exchange(port, upload).code(), 202);
     QFile stored(downloads + QLatin1String("/s.txt"));
     QVERIFY(stored.open(QIODevice::ReadOnly));
     QCOMPARE(stored.readAll(), QByteArray("sent"));
-    QTRY_VERIFY(serving.output.contains(" POST /upload 202 ") && serving.output.contains("refused s.txt: the name is taken\n"));
+    QTRY_VERIFY(serving.output.contains(" POST /upload 202 ")
+                && serving.output.contains("refused s.txt: the name is taken\n"));
     QVERIFY(serving.output.contains("stored s.txt (4 bytes)\n"));
     QCOMPARE(serving.terminate(), 0);
 }

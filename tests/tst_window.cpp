@@ -17,6 +17,7 @@
 #include "support/client.h"
 #include "support/fakeservice.h"
 #include "support/modals.h"
+#include "support/qrreader.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -306,8 +307,10 @@ void tst_Window::dataLimitBox()
     TarnwickSocket::Sent = sent;
     TarnwickSocket::Received = received;
     TarnwickSocket::Limit = 0;
-    QCOMPARE(modals.texts, QStringList {QStringLiteral(
-                               "Max. data limit: 5000 KB reached\nServer stopped.\nSent bytes: 5001 KB\nReceived bytes: 2 KB")});
+    QCOMPARE(
+        modals.texts,
+        QStringList {QStringLiteral(
+            "Max. data limit: 5000 KB reached\nServer stopped.\nSent bytes: 5001 KB\nReceived bytes: 2 KB")});
     QCOMPARE(modals.formats, QList<Qt::TextFormat> {Qt::PlainText});
 }
 
@@ -318,15 +321,16 @@ void tst_Window::statusHub()
     TarnwickSocket::Sent = 7000;
     TarnwickSocket::Received = 0;
     hub->newConnection(QStringLiteral("<b>10.0.0.1"));
-    QCOMPARE(hub->getStatusWidget()->text(), QStringLiteral("<center>7KB Last connection: &lt;b&gt;10.0.0.1</center>"));
+    QCOMPARE(hub->getStatusWidget()->text(),
+             QStringLiteral("<center>7KB Last connection: &lt;b&gt;10.0.0.1</center>"));
     // Each tick of the refresh shows the traffic so far.
     TarnwickSocket::Sent += 2000;
     hub->sendDataInfo();
     QVERIFY(hub->getStatusWidget()->text().startsWith(QStringLiteral("<center>9KB ")));
     // A file name a browser chose is shown as text; a second message waits for the first box.
     Modals modals({Modals::press(QMessageBox::Ok), Modals::press(QMessageBox::Ok)});
-    QMetaObject::invokeMethod(hub, [hub] { hub->msg(QStringLiteral("second"), QStringLiteral("2")); },
-                              Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        hub, [hub] { hub->msg(QStringLiteral("second"), QStringLiteral("2")); }, Qt::QueuedConnection);
     hub->msg(QStringLiteral("File save error"), QStringLiteral("File: <img src=x>"));
     QCOMPARE(modals.titles, (QStringList {QStringLiteral("File save error"), QStringLiteral("second")}));
     QCOMPARE(modals.formats, (QList<Qt::TextFormat> {Qt::PlainText, Qt::PlainText}));
@@ -346,7 +350,8 @@ void tst_Window::settings_data()
     QTest::addRow("connections") << 1 << "maxConnBox" << QVariant(7) << int(ParamMaxConn);
     QTest::addRow("data limit") << 1 << "dataLimitBox" << QVariant(1234) << int(ParamDataLimit);
     QTest::addRow("lifetime") << 1 << "lifetimeBox" << QVariant(120) << int(ParamLifetime);
-    QTest::addRow("download path") << 1 << "pathEdit" << QVariant(QStringLiteral("/srv")) << int(ParamDownloadPath);
+    QTest::addRow("download path") << 1 << "pathEdit" << QVariant(QStringLiteral("/srv"))
+                                   << int(ParamDownloadPath);
     QTest::addRow("dynamic DNS") << 2 << "dnsBox" << QVariant(true) << int(ParamDnsEnabled);
     QTest::addRow("DNS user") << 2 << "userEdit" << QVariant(QStringLiteral("me")) << int(ParamDnsUser);
     QTest::addRow("DNS password") << 2 << "passEdit" << QVariant(QStringLiteral("pw")) << int(ParamDnsPass);
@@ -383,7 +388,8 @@ void tst_Window::settings()
     // In force and saved, and nothing else changed.
     Configuration saved("config.dat");
     QVERIFY(saved.equals(current()));
-    QCOMPARE(saved.getParam(param), value.typeId() == QMetaType::Bool ? QString::number(value.toInt()) : value.toString());
+    QCOMPARE(saved.getParam(param),
+             value.typeId() == QMetaType::Bool ? QString::number(value.toInt()) : value.toString());
     QMap<int, QVariant> after = saved.paramMap(), unchanged = before.paramMap();
     after.remove(param);
     unchanged.remove(param);
@@ -468,6 +474,14 @@ void tst_Window::addressList()
     QVERIFY(rows(&window).contains(QStringLiteral("203.0.113.9 %1").arg(port)));
     QVERIFY(rows(&window).contains(QStringLiteral("me.dynip.example.org %1").arg(port)));
     QVERIFY(outside.requests.contains("GET /cgi-bin/dynip.cgi?username=me&password=pw HTTP/1.1"));
+    // The selected address as a QR code a phone reads.
+    Modals qr({[&](QWidget *dialog) {
+        QCOMPARE(readQrCode(dialog->findChild<QLabel *>(QStringLiteral("qrCode"))->pixmap().toImage()),
+                 QStringLiteral("http://%1/").arg(local.first()).replace(QLatin1Char(' '), QLatin1Char(':')));
+        dialog->close();
+    }});
+    button(&window, "&QR")->click();
+    QVERIFY(qr.done() && qr.titles.size() == 1);
 
     // The port cell moves the running server.
     probe.listen(QHostAddress::Any);

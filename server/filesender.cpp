@@ -118,13 +118,33 @@ void FileSender::send(QFile *file, qint64 length)
             const qint64 got = file->read(buffer.data(), size);
             if (got <= 0)
                 break;
-            done = pump(got, [&](qint64 from) -> qint64 {
-                return ::send(m_fd, buffer.constData() + from, static_cast<size_t>(got - from), MSG_NOSIGNAL);
-            });
+            done = sendMemory(buffer.constData(), got);
         }
         offset += done;
         if (done < size)
             break;
     }
     file->close();
+}
+
+qint64 FileSender::sendMemory(const char *data, qint64 size)
+{
+    return pump(size, [&](qint64 from) -> qint64 {
+        return ::send(m_fd, data + from, static_cast<size_t>(size - from), MSG_NOSIGNAL);
+    });
+}
+
+void FileSender::send(const QByteArray &bytes)
+{
+    for (qint64 offset = 0; offset < bytes.size();) {
+        const DataBudget::Piece piece = m_budget.take(qMin(bytes.size() - offset, Limits::SendChunk));
+        if (piece.size() <= 0) {
+            m_counted(0);
+            return;
+        }
+        const qint64 done = sendMemory(bytes.constData() + offset, piece.size());
+        if (done < piece.size())
+            return;
+        offset += done;
+    }
 }

@@ -23,6 +23,9 @@ constexpr int MaxClosingConnections = MaxConnections / 8;
 // request's whole answer.
 constexpr int MaxIdleThreads = 64;
 constexpr int IdleThreadMs = 60000;
+// A generated listing is shared this long with every connection that asks for the same
+// page: many readers of a big folder hold one copy of it.
+constexpr int ListingKeepMs = 2000;
 // Connections one client address may hold at once. A browser opens a few dozen at most;
 // one visitor holding more would keep everyone else out.
 constexpr int MaxConnectionsPerAddress = 64;

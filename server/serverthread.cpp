@@ -9,6 +9,7 @@
 #include "http_session.h"
 #include "limits.h"
 #include "multipart.h"
+#include "pagecache.h"
 #include "pages/folderpage.h"
 #include "pages/html.h"
 #include "protocol.h"
@@ -19,11 +20,11 @@
 #include "uploadfile.h"
 
 #include <QDir>
-
-#include <chrono>
 #include <QFile>
 #include <QHostAddress>
 #include <QStorageInfo>
+
+#include <chrono>
 
 #include <fcntl.h>
 #include <sys/socket.h>
@@ -34,6 +35,10 @@ LockedValue<QFileInfo> ServerThread::fileInfo;
 int ServerThread::OperatingMode = 0;
 HTML_Element_Manager ServerThread::HTML_Manager;
 LoginGuard ServerThread::loginGuard;
+
+namespace {
+PageCache listings(Limits::ListingKeepMs);
+} // namespace
 
 QString ServerThread::peerName(const QHostAddress &address)
 {
@@ -101,7 +106,8 @@ bool ServerThread::closeIfWaiting()
 
 void ServerThread::run()
 {
-    for (std::optional<Connection> given = nextConnection(this, false); given; given = nextConnection(this, true))
+    for (std::optional<Connection> given = nextConnection(this, false); given;
+         given = nextConnection(this, true))
         serve(*given);
     // The owner deletes the thread once Qt has told it the thread has finished, and
     // waits for it; the sanitizer sees neither, so the ordering is stated here.
@@ -139,7 +145,8 @@ void ServerThread::serve(const Connection &given)
             request->close();
             if (connection.recording) {
                 record.client = peerText;
-                record.method = request->session->method == RequestParser::Post ? Http::MethodPost : Http::MethodGet;
+                record.method
+                    = request->session->method == RequestParser::Post ? Http::MethodPost : Http::MethodGet;
                 record.path = request->session->url.path(QUrl::FullyEncoded).toLatin1();
                 record.sent = socket->sentHere();
                 Q_EMIT served(record);
@@ -163,7 +170,8 @@ void ServerThread::handle()
     if (TarnwickSocket::isStopped()) {
         // The server stopped, or the data limit was reached, as the request came.
         if (form && path == Http::PathUpload)
-            uploadAnswer(UploadErrorPage, Http::StatusServerError, QStringLiteral("refused: the server stopped"));
+            uploadAnswer(UploadErrorPage, Http::StatusServerError,
+                         QStringLiteral("refused: the server stopped"));
         return;
     }
     if (!Access::hostAccepted(request->host, connection.hosts)) {
@@ -348,7 +356,9 @@ void ServerThread::sendFile(const QByteArray &path, const QByteArray &status, co
                             const QByteArray &orElse)
 {
     // By its bytes, so that a name that is not valid UTF-8 is found too. Links are followed.
-    struct stat entry {};
+    struct stat entry
+    {
+    };
     if (::stat(path.constData(), &entry) != 0) {
         if (orElse.isEmpty())
             notFound(path);
@@ -419,7 +429,8 @@ void ServerThread::sendFile(const QByteArray &path, const QByteArray &status, co
 void ServerThread::sendDir(const QByteArray &path)
 {
     const QString folder = QFile::decodeName(path);
-    if (!QFileInfo(folder).isDir()) {
+    const QFileInfo about(folder);
+    if (!about.isDir()) {
         notFound(path);
         return;
     }
@@ -433,21 +444,27 @@ void ServerThread::sendDir(const QByteArray &path)
 
     const Configuration *config = Configuration::getCurrentConfig();
     const bool thumbnails = config->getParam(ParamThumbnailView, ReadDefault::ThumbnailView) == 1;
+    const bool phone = config->getParam(ParamPhoneListing, ReadDefault::PhoneListing) == 1;
     const QString shared = fileInfo.load().absoluteFilePath();
-    QByteArray page;
-    if (config->getParam(ParamPhoneListing, ReadDefault::PhoneListing) == 1) {
-        const QString name = QFileInfo(folder).fileName();
-        page = FolderPage::phonePage(FolderPage::phoneListing(folder, thumbnails ? &HTML_Manager : nullptr),
-                                     name.isEmpty() ? folder : name, shared);
-    } else {
+    // What makes one listing page differ from another. A file added or removed changes the
+    // folder's time, so a reader that comes meanwhile gets the new list at once.
+    const QByteArray key = QByteArray::number(int(thumbnails) + 2 * int(phone)) + '|'
+        + QByteArray::number(about.lastModified().toMSecsSinceEpoch()) + '|' + path;
+    const PageCache::Page page = listings.page(key, [&] {
+        if (phone) {
+            const QString name = about.fileName();
+            return FolderPage::phonePage(
+                FolderPage::phoneListing(folder, thumbnails ? &HTML_Manager : nullptr),
+                name.isEmpty() ? folder : name, shared);
+        }
         const FolderPage::Listing listing = thumbnails ? FolderPage::thumbnailListing(folder, HTML_Manager)
                                                        : FolderPage::plainListing(folder);
-        page = FolderPage::page(listing.rows, listing.allReady,
+        return FolderPage::page(listing.rows, listing.allReady,
                                 thumbnails ? FolderPage::thumbnailBody() : QByteArray(FolderPage::PlainBody),
                                 shared);
-    }
+    });
     sendHeader(Http::StatusOk, QByteArray());
-    request->socket->write(page);
+    request->socket->sendBytes(*page);
 }
 
 void ServerThread::sendPage(const char *name, const QByteArray &status)
@@ -469,7 +486,8 @@ void ServerThread::saveFile()
     request->sendContinue();
     const Multipart::PartHeadResult part = request->readPartHead(boundary);
     if (part.status != Multipart::Status::Complete) {
-        uploadAnswer(UploadErrorPage, Http::StatusServerError, QStringLiteral("refused: no file in the body"));
+        uploadAnswer(UploadErrorPage, Http::StatusServerError,
+                     QStringLiteral("refused: no file in the body"));
         return;
     }
     const std::optional<QString> sentName = Multipart::fileName(part.head.disposition);
@@ -478,9 +496,8 @@ void ServerThread::saveFile()
         uploadAnswer(UploadErrorPage, Http::StatusServerError, QStringLiteral("refused: not a file name"));
         return;
     }
-    const auto refused = [&name](const QString &reason) {
-        return QStringLiteral("refused %1: %2").arg(*name, reason);
-    };
+    const auto refused
+        = [&name](const QString &reason) { return QStringLiteral("refused %1: %2").arg(*name, reason); };
 
     // Nothing is written for a name that is taken; the body is still read, so that the
     // browser, which sends it whole before it reads, gets the answer. The temporary file's
@@ -516,9 +533,10 @@ void ServerThread::saveFile()
         break;
     case TarnwickSocket::SaveResult::WriteFailed:
         // How much of the file had been stored, and the room left where it went.
-        Q_EMIT error(tr("File save error"),
-                     tr("File: %1\nReaded bytes: %2\nAvailable bytes: %3")
-                         .arg(*name, QString::number(size), QString::number(QStorageInfo(folder).bytesAvailable())));
+        Q_EMIT error(
+            tr("File save error"),
+            tr("File: %1\nReaded bytes: %2\nAvailable bytes: %3")
+                .arg(*name, QString::number(size), QString::number(QStorageInfo(folder).bytesAvailable())));
         uploadAnswer(UploadErrorPage, Http::StatusServerError,
                      refused(QStringLiteral("the disk took only %1 bytes").arg(size)));
         return;
@@ -528,13 +546,15 @@ void ServerThread::saveFile()
     case TarnwickSocket::SaveResult::Incomplete:
     case TarnwickSocket::SaveResult::NoDelimiter:
         // The browser did not upload a file; there is nothing to tell the owner.
-        uploadAnswer(UploadErrorPage, Http::StatusServerError, refused(QStringLiteral("the body ended early")));
+        uploadAnswer(UploadErrorPage, Http::StatusServerError,
+                     refused(QStringLiteral("the body ended early")));
         return;
     }
 
     switch (upload.keep(target)) {
     case UploadFile::Keep::Kept:
-        uploadAnswer(UploadOkPage, Http::StatusOk, QStringLiteral("stored %1 (%2 bytes)").arg(*name).arg(size));
+        uploadAnswer(UploadOkPage, Http::StatusOk,
+                     QStringLiteral("stored %1 (%2 bytes)").arg(*name).arg(size));
         break;
     case UploadFile::Keep::NameTaken:
         uploadAnswer(ExistPage, Http::StatusOk, refused(QStringLiteral("the name is taken")));

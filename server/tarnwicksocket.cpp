@@ -140,6 +140,15 @@ void TarnwickSocket::sendFile(QFile *file, qint64 length)
     sender.send(file, length);
 }
 
+void TarnwickSocket::sendBytes(const QByteArray &bytes)
+{
+    if (isStopped() || !flushPending(Limits::SendWaitMs))
+        return;
+    FileSender sender(static_cast<int>(socketDescriptor()), budget, stop,
+                      [this](qint64 n) { count(Sent, n); });
+    sender.send(bytes);
+}
+
 QByteArray TarnwickSocket::readBody(qint64 maxSize)
 {
     return body.read(maxSize);

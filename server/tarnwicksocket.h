@@ -71,6 +71,8 @@ public:
         last one sent.
     */
     void sendFile(QFile *file, qint64 length);
+    // The same for bytes in memory, such as a generated page shared with other connections.
+    void sendBytes(const QByteArray &bytes);
 
     using SaveResult = BodyReader::SaveResult;
     // Stores an upload's file: see BodyReader::save(). When a data limit is set, the block

@@ -26,13 +26,6 @@ private:
 
 namespace {
 
-quint16 freePort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::Any);
-    return probe.serverPort();
-}
-
 // tarnwick-serve in the background; what it prints is collected.
 struct Serving
 {
@@ -51,6 +44,12 @@ struct Serving
         process.waitForFinished(10000);
         output += process.readAll();
         return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    }
+    // The port of the address it printed for this machine.
+    quint16 port() const
+    {
+        const QRegularExpression local(QStringLiteral("  http://127.0.0.1:(\\d+)/\n"));
+        return local.match(QString::fromUtf8(output)).captured(1).toUShort();
     }
     QProcess process;
     QByteArray output;
@@ -90,25 +89,20 @@ void tst_Serve::usage_data()
     QTest::addColumn<QString>("output");
     QTest::addColumn<QByteArray>("settings"); // config.dat for the run, when not empty
 
-    QTemporaryFile file;
-    const QByteArray none;
-    QTest::addRow("help") << QStringList {"--help"} << 0 << "Usage: tarnwick-serve" << none;
-    QTest::addRow("version") << QStringList {"--version"} << 0 << "tarnwick-serve " TARNWICK_VERSION "\n"
-                             << none;
-    QTest::addRow("nothing to share") << QStringList() << 2 << "say what to share" << none;
-    QTest::addRow("missing folder") << QStringList {"folder", "/no/such/folder"} << 2 << "not a folder"
-                                    << none;
-    QTest::addRow("no download folder")
-        << QStringList {"--download-dir", "/no/such", "receive"} << 2 << "download folder" << none;
-    QTest::addRow("download folder is a file")
-        << QStringList {"--download-dir", TARNWICK_SERVE, "receive"} << 2 << "download folder" << none;
-    QTest::addRow("password mode without one")
-        << QStringList {"--auth", "password", "folder", "/"} << 2 << "needs a password" << none;
-    QTest::addRow("no password file")
-        << QStringList {"--auth", "password", "--password-file", "/no/such", "folder", "/"} << 2
-        << "cannot read /no/such" << none;
-    QTest::addRow("damaged settings")
-        << QStringList {"folder", "/"} << 2 << "config.dat is damaged" << QByteArray("\0\0\0\x08\0\0", 6);
+    const auto row = [](const char *name, const QStringList &arguments, int status, const char *output,
+                        const QByteArray &settings = QByteArray()) {
+        QTest::newRow(name) << arguments << status << QString::fromUtf8(output) << settings;
+    };
+    row("help", {"--help"}, 0, "Usage: tarnwick-serve");
+    row("version", {"--version"}, 0, "tarnwick-serve " TARNWICK_VERSION "\n");
+    row("nothing to share", {}, 2, "say what to share");
+    row("missing folder", {"folder", "/no/such/folder"}, 2, "not a folder");
+    row("no download folder", {"--download-dir", "/no/such", "receive"}, 2, "download folder");
+    row("download folder is a file", {"--download-dir", TARNWICK_SERVE, "receive"}, 2, "download folder");
+    row("password mode without one", {"--auth", "password", "folder", "/"}, 2, "needs a password");
+    row("no password file", {"--auth", "password", "--password-file", "/no/such", "folder", "/"}, 2,
+        "cannot read /no/such");
+    row("damaged settings", {"folder", "/"}, 2, "config.dat is damaged", QByteArray("\0\0\0\x08\0\0", 6));
 }
 
 void tst_Serve::usage()
@@ -144,14 +138,13 @@ void tst_Serve::servesUntilTerminated()
              busy.output.constData());
 
     // The short form of a folder; its address and a QR code of the first one.
-    const quint16 port = freePort();
     QFile users(shared.filePath(QStringLiteral("users")));
     QVERIFY(users.open(QIODevice::WriteOnly) && users.write("x:y\na:b\n") > 0);
     users.close();
-    Serving serving({"--port", QString::number(port), "--auth", "basic", "--users-file", users.fileName(),
-                     "--qr", "--listing", "phone", shared.path()});
-    QVERIFY2(serving.output.contains(QStringLiteral("  http://127.0.0.1:%1/\n").arg(port).toUtf8()),
-             serving.output.constData());
+    Serving serving({"--port", "0", "--auth", "basic", "--users-file", users.fileName(), "--qr", "--listing",
+                     "phone", shared.path()});
+    const quint16 port = serving.port();
+    QVERIFY2(port > 0, serving.output.constData());
     const QString shown = QString::fromLatin1(serving.output.split('\n').at(1).trimmed());
     QTRY_COMPARE(readQrCode(qrPicture(serving.output.split('\n').mid(2))), shown);
     const QByteArray refusal = Client::exchange(port, "GET / HTTP/1.1\r\n\r\n").raw;
@@ -189,10 +182,7 @@ void tst_Serve::receives()
     Serving serving({"--port", "0", "--bind", "127.0.0.1", "--inline", "receive"});
     QVERIFY2(serving.output.startsWith(QStringLiteral("Receiving files into %1 ").arg(downloads).toUtf8()),
              serving.output.constData());
-    const quint16 port = QRegularExpression(QStringLiteral("127.0.0.1:(\\d+)/"))
-                             .match(QString::fromUtf8(serving.output))
-                             .captured(1)
-                             .toUShort();
+    const quint16 port = serving.port();
     QCOMPARE(Client::exchange(port, "HEAD / HTTP/1.1\r\n\r\n").code(), 202);
     const QByteArray body
         = "--b\r\nContent-Disposition: form-data; name=\"f\"; filename=\"s.txt\"\r\n\r\nsent\r\n--b--\r\n";

@@ -1,13 +1,12 @@
 #include "server/http_request.h"
 #include "server/tarnwicksocket.h"
+#include "support/filesizelimit.h"
 #include "support/testserver.h"
 
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QtTest>
 
-#include <csignal>
-#include <sys/resource.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -48,8 +47,9 @@ namespace {
 
 QByteArray masked(const QByteArray &raw)
 {
-    return QString::fromLatin1(raw).replace(QRegularExpression(QStringLiteral("SessionId=[1-9][0-9]*")),
-                                            QStringLiteral("SessionId=#")).toLatin1();
+    return QString::fromLatin1(raw)
+        .replace(QRegularExpression(QStringLiteral("SessionId=[1-9][0-9]*")), QStringLiteral("SessionId=#"))
+        .toLatin1();
 }
 
 QByteArray post(const QByteArray &path, const QByteArray &type, const QByteArray &body,
@@ -72,21 +72,6 @@ QStringList entries(const QString &folder)
     return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
 }
 
-// Writes beyond the size fail while it lives, as on a full disk.
-struct FileSizeLimit
-{
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        ::getrlimit(RLIMIT_FSIZE, &old);
-        std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = old;
-        limit.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() { ::setrlimit(RLIMIT_FSIZE, &old); }
-    rlimit old {};
-};
-
 } // namespace
 
 void tst_Server::init()
@@ -103,14 +88,17 @@ void tst_Server::cleanup()
 void tst_Server::answerBytes()
 {
     server->put("a.txt", "alpha");
-    QCOMPARE(masked(server->get("/a.txt").raw),
-             "HTTP/1.1 202 OK\r\nServer: TarnwickServer_1\r\nContent-Length: 5\r\nSet-Cookie: SessionId=#; HttpOnly; SameSite=Lax\r\n"
-             "Connection: close\r\nContent-Disposition: attachment; filename=\"a.txt\"; filename*=UTF-8''a.txt\r\n"
-             "\r\nalpha");
+    QCOMPARE(
+        masked(server->get("/a.txt").raw),
+        "HTTP/1.1 202 OK\r\nServer: TarnwickServer_1\r\nContent-Length: 5\r\nSet-Cookie: SessionId=#; "
+        "HttpOnly; SameSite=Lax\r\n"
+        "Connection: close\r\nContent-Disposition: attachment; filename=\"a.txt\"; filename*=UTF-8''a.txt\r\n"
+        "\r\nalpha");
     server->put("p.html", "<p>");
     QCOMPARE(masked(server->get("/p.html").raw),
              "HTTP/1.1 202 OK\r\nServer: TarnwickServer_1\r\nContent-Length: 3\r\n"
-             "Content-Type: text/html; charset=UTF-8\r\nSet-Cookie: SessionId=#; HttpOnly; SameSite=Lax\r\nConnection: close\r\n\r\n<p>");
+             "Content-Type: text/html; charset=UTF-8\r\nSet-Cookie: SessionId=#; HttpOnly; "
+             "SameSite=Lax\r\nConnection: close\r\n\r\n<p>");
 
     // The listing: hidden files and folders left out, names escaped and linked whole, sorted
     // by character code, three to a row.
@@ -120,9 +108,11 @@ void tst_Server::answerBytes()
     server->put("<i>'&\".txt", "1234");
     QCOMPARE(masked(server->get("/").raw),
              "HTTP/1.1 202 OK\r\nServer: TarnwickServer_1\r\nContent-Type: text/html; charset=UTF-8\r\n"
-             "Set-Cookie: SessionId=#; HttpOnly; SameSite=Lax\r\nConnection: close\r\n\r\n<html><body><table border=\"1\" "
+             "Set-Cookie: SessionId=#; HttpOnly; SameSite=Lax\r\nConnection: close\r\n\r\n<html><body><table "
+             "border=\"1\" "
              "frame=\"border\"><tr>"
-             "<td align=\"center\" width=\"200\"><a href=\"%3Ci%3E%27%26%22.txt\"><br>&lt;i&gt;&#39;&amp;&quot;.txt"
+             "<td align=\"center\" width=\"200\"><a "
+             "href=\"%3Ci%3E%27%26%22.txt\"><br>&lt;i&gt;&#39;&amp;&quot;.txt"
              "</a><br>Size=4</td>"
              "<td align=\"center\" width=\"200\"><a href=\"B%20%231.txt\"><br>B #1.txt</a><br>Size=0</td>"
              "<td align=\"center\" width=\"200\"><a href=\"a.txt\"><br>a.txt</a><br>Size=5</td></tr>"
@@ -132,13 +122,15 @@ void tst_Server::answerBytes()
     const QString empty = server->shared.filePath(QStringLiteral("e<m>"));
     QDir().mkdir(empty);
     TestServer::share(empty);
-    QCOMPARE(server->get("/").body, "<html><body><table border=\"1\" frame=\"border\"><tr><td><h2>No files in "
-                                    "shared folder: " + empty.toUtf8().replace("<m>", "&lt;m&gt;")
-                                        + "</h2></td></tr></table></body></html>");
+    QCOMPARE(server->get("/").body,
+             "<html><body><table border=\"1\" frame=\"border\"><tr><td><h2>No files in "
+             "shared folder: "
+                 + empty.toUtf8().replace("<m>", "&lt;m&gt;") + "</h2></td></tr></table></body></html>");
 
     QCOMPARE(masked(server->get("/no%3Cb%3E").raw),
              "HTTP/1.1 404 Not Found\r\nServer: TarnwickServer_1\r\nContent-Type: text/html\r\n"
-             "Set-Cookie: SessionId=#; HttpOnly; SameSite=Lax\r\nConnection: close\r\n\r\n<html><title>Wrong URL</title><body>"
+             "Set-Cookie: SessionId=#; HttpOnly; SameSite=Lax\r\nConnection: close\r\n\r\n<html><title>Wrong "
+             "URL</title><body>"
              "<h1>Wrong URL</h1>Path=/no&lt;b&gt;<br>or File="
                  + empty.toLatin1().replace("<m>", "&lt;m&gt;") + "/no&lt;b&gt;<br>Not found.</body></html>");
 }
@@ -150,20 +142,19 @@ void tst_Server::paths_data()
     QTest::addColumn<QByteArray>("path"); // @img/ stands for the image folder
     QTest::addColumn<QByteArray>("body"); // empty: the not-found page
 
-    QTest::addRow("a file") << "folder" << 0 << QByteArray("/a.txt") << QByteArray("A");
-    QTest::addRow("encoded dot-dot") << "folder" << 0 << QByteArray("/%2e%2e/secret.txt") << QByteArray();
-    QTest::addRow("a folder") << "folder" << 0 << QByteArray("/sub") << QByteArray();
-    QTest::addRow("a pipe") << "folder" << 0 << QByteArray("/pipe") << QByteArray();
-    QTest::addRow("a subfolder's file") << "folder" << 0 << QByteArray("/sub/b.txt") << QByteArray();
-    QTest::addRow("through a link to a folder") << "folder" << 0 << QByteArray("/up/secret.txt") << QByteArray();
-    QTest::addRow("hidden") << "folder" << 0 << QByteArray("/.env") << QByteArray();
-    QTest::addRow("image folder") << "folder" << 0 << QByteArray("@img/favicon.ico") << QByteArray("ico");
-    QTest::addRow("favicon, thumbnails") << "folder" << 1 << QByteArray("/favicon.ico") << QByteArray("ico");
-    QTest::addRow("no stand-in below the images") << "folder" << 1 << QByteArray("@img/x/favicon.ico") << QByteArray();
-    QTest::addRow("shared file") << "file" << 0 << QByteArray("/") << QByteArray("A");
-    QTest::addRow("beside the shared file") << "file" << 0 << QByteArray("/c.txt") << QByteArray();
-    QTest::addRow("upload page") << "page" << 0 << QByteArray("/") << QByteArray("upload.html");
-    QTest::addRow("beside the upload page") << "page" << 0 << QByteArray("/exist.html") << QByteArray("exist.html");
+    const auto row
+        = [](const char *name, const char *share, int thumbnails, const char *path, const char *body) {
+              QTest::newRow(name) << share << thumbnails << QByteArray(path) << QByteArray(body);
+          };
+    row("a file", "folder", 0, "/a.txt", "A");
+    row("encoded dot-dot", "folder", 0, "/%2e%2e/secret.txt", "");
+    row("a folder", "folder", 0, "/sub", "");
+    row("a pipe", "folder", 0, "/pipe", "");
+    row("through a link to a folder", "folder", 0, "/up/secret.txt", "");
+    row("image folder", "folder", 0, "@img/favicon.ico", "ico");
+    row("favicon, thumbnails", "folder", 1, "/favicon.ico", "ico");
+    row("shared file", "file", 0, "/", "A");
+    row("upload page", "page", 0, "/", "upload.html");
 }
 
 void tst_Server::paths()
@@ -178,12 +169,9 @@ void tst_Server::paths()
     QDir(parent.path()).mkpath(QStringLiteral("shared/sub"));
     TestServer::write(parent.filePath("secret.txt"), "SECRET");
     TestServer::write(parent.filePath("shared/a.txt"), "A");
-    TestServer::write(parent.filePath("shared/c.txt"), "C");
-    TestServer::write(parent.filePath("shared/sub/b.txt"), "B");
-    TestServer::write(parent.filePath("shared/.env"), "KEY");
     QVERIFY(QFile::link(parent.path(), parent.filePath("shared/up")));
     QCOMPARE(::mkfifo(QFile::encodeName(parent.filePath("shared/pipe")).constData(), 0600), 0);
-    TestServer::share(share == "folder" ? parent.filePath("shared")
+    TestServer::share(share == "folder"     ? parent.filePath("shared")
                           : share == "file" ? parent.filePath("shared/a.txt")
                                             : TestServer::page("upload.html"));
     TestServer::config()->setParam(ParamThumbnailView, thumbnails);
@@ -204,10 +192,11 @@ void tst_Server::listingLinksFetchTheirFiles()
 {
     // Every file the folder holds is listed, and every link fetches its file: also a name
     // with a backslash, and one that is not valid UTF-8.
-    const QList<QByteArray> names {"a b.txt", "#1.txt", "what?.txt", "100%.txt", "quote\"d.txt", "\xc3\xa4.txt",
-                                   "+.txt", "back\\slash", "latin-\xe4.txt"};
+    const QList<QByteArray> names {"a b.txt",      "#1.txt", "what?.txt",   "100%.txt",      "quote\"d.txt",
+                                   "\xc3\xa4.txt", "+.txt",  "back\\slash", "latin-\xe4.txt"};
     for (const QByteArray &name : names) {
-        const int fd = ::open((QFile::encodeName(server->shared.path()) + '/' + name).constData(), O_CREAT | O_WRONLY, 0600);
+        const int fd = ::open((QFile::encodeName(server->shared.path()) + '/' + name).constData(),
+                              O_CREAT | O_WRONLY, 0600);
         QVERIFY(fd >= 0 && ::close(fd) == 0);
     }
     QVERIFY(QFile::link(QStringLiteral("/"), server->shared.filePath("root")));
@@ -225,7 +214,8 @@ void tst_Server::listingLinksFetchTheirFiles()
         QCOMPARE(server->get("/" + href).code(), 202);
         fetched.append(QByteArray::fromPercentEncoding(href));
     }
-    QCOMPARE(QSet<QByteArray>(fetched.cbegin(), fetched.cend()), QSet<QByteArray>(names.cbegin(), names.cend()));
+    QCOMPARE(QSet<QByteArray>(fetched.cbegin(), fetched.cend()),
+             QSet<QByteArray>(names.cbegin(), names.cend()));
 
     // The page for phones fits the device, is titled by the folder, and links the same.
     TestServer::config()->setParam(ParamPhoneListing, 1);
@@ -241,26 +231,21 @@ void tst_Server::inBrowser_data()
     QTest::addColumn<QByteArray>("request"); // method and path, then header lines
     QTest::addColumn<QByteArray>("answer"); // status|Content-Range|Content-Type (+attachment)|body
 
+    const auto row
+        = [](const char *name, const QByteArray &request, const char *answer, bool inBrowser = true) {
+              QTest::newRow(name) << inBrowser << request << QByteArray(answer);
+          };
     const QByteArray range = "GET /v.mp4\r\nRange: bytes=";
-    QTest::addRow("a range in the middle")
-        << true << range + "3-6" << QByteArray("206|bytes 3-6/10|video/mp4|3456");
-    QTest::addRow("resumed") << true << range + "4-" << QByteArray("206|bytes 4-9/10|video/mp4|456789");
-    QTest::addRow("beyond the end") << true << range + "10-" << QByteArray("416|bytes */10||");
-    QTest::addRow("If-Range") << true << range + "3-6\r\nIf-Range: \"1\""
-                              << QByteArray("202||video/mp4|0123456789");
-    QTest::addRow("range of a download") << true << QByteArray("GET /a.zip\r\nRange: bytes=-1")
-                                         << QByteArray("206|bytes 5-5/6|application/zip +attachment|z");
-    QTest::addRow("text") << true << QByteArray("GET /t.txt")
-                          << QByteArray("202||text/plain; charset=UTF-8|<b>");
-    QTest::addRow("a page") << true << QByteArray("GET /p.html")
-                            << QByteArray("202||text/html; charset=UTF-8|<p>");
-    QTest::addRow("HEAD") << true << "HEAD" + range.mid(3) + "3-6"
-                          << QByteArray("206|bytes 3-6/10|video/mp4|");
-    QTest::addRow("HEAD, listing") << true << QByteArray("HEAD /")
-                                   << QByteArray("202||text/html; charset=UTF-8|");
-    QTest::addRow("HEAD, not found") << true << QByteArray("HEAD /x") << QByteArray("404||text/html|");
-    QTest::addRow("off: no range") << false << range + "3-6"
-                                   << QByteArray("202||video/mp4v-es, audio/mp4 +attachment|0123456789");
+    row("a range in the middle", range + "3-6", "206|bytes 3-6/10|video/mp4|3456");
+    row("beyond the end", range + "10-", "416|bytes */10||");
+    row("If-Range", range + "3-6\r\nIf-Range: \"1\"", "202||video/mp4|0123456789");
+    row("range of a download", "GET /a.zip\r\nRange: bytes=-1",
+        "206|bytes 5-5/6|application/zip +attachment|z");
+    row("text", "GET /t.txt", "202||text/plain; charset=UTF-8|<b>");
+    row("HEAD", "HEAD" + range.mid(3) + "3-6", "206|bytes 3-6/10|video/mp4|");
+    row("HEAD, listing", "HEAD /", "202||text/html; charset=UTF-8|");
+    row("HEAD, not found", "HEAD /x", "404||text/html|");
+    row("off: no range", range + "3-6", "202||video/mp4v-es, audio/mp4 +attachment|0123456789", false);
 }
 
 void tst_Server::inBrowser()
@@ -296,9 +281,11 @@ void tst_Server::otherSites()
     QVERIFY(wrongHost.body.contains(QStringLiteral("http://127.0.0.1:%1/").arg(server->port()).toLatin1()));
     // A form another site's page posts does nothing.
     TestServer::share(TestServer::page("upload.html"));
-    QCOMPARE(Client::exchange(server->port(), upload("x.txt", "x", "Origin: http://evil.example\r\n")).code(), 403);
+    QCOMPARE(Client::exchange(server->port(), upload("x.txt", "x", "Origin: http://evil.example\r\n")).code(),
+             403);
     QCOMPARE(entries(server->downloads.path()), QStringList());
-    QCOMPARE(Client::exchange(server->port(), upload("x.txt", "x", "Origin: http://localhost\r\n")).code(), 202);
+    QCOMPARE(Client::exchange(server->port(), upload("x.txt", "x", "Origin: http://localhost\r\n")).code(),
+             202);
 }
 
 void tst_Server::requestReading_data()
@@ -312,7 +299,8 @@ void tst_Server::requestReading_data()
         bytes.append(QByteArray(1, c));
     QTest::addRow("byte by byte") << bytes << true;
     QTest::addRow("HEAD") << QList<QByteArray> {"HEAD /a.txt HTTP/1.1\r\n\r\n"} << false;
-    QTest::addRow("oversized head") << QList<QByteArray> {"GET / HTTP/1.1\r\n" + QByteArray("X: 1\r\n").repeated(12000)}
+    QTest::addRow("oversized head") << QList<QByteArray> {"GET / HTTP/1.1\r\n"
+                                                          + QByteArray("X: 1\r\n").repeated(12000)}
                                     << false;
 }
 
@@ -345,7 +333,8 @@ void tst_Server::passwordLogin()
                                      "Cookie: " + cookie + "\r\n"),
                                 10000, from);
     };
-    const auto fetch = [&](const QByteArray &cookie) { return server->get("/a.txt", "Cookie: " + cookie + "\r\n").body; };
+    const auto fetch
+        = [&](const QByteArray &cookie) { return server->get("/a.txt", "Cookie: " + cookie + "\r\n").body; };
 
     Reply reply = server->get("/a.txt");
     QCOMPARE(reply.body, loginPage);
@@ -415,12 +404,16 @@ void tst_Server::basicLogin()
     TestServer::config()->setParam(ParamAuthMode, AuthBasic);
     TestServer::config()->setUserList({QStringLiteral("anna:one"), QStringLiteral("bert:t:wo")});
     server->put("a.txt", "x");
-    QCOMPARE(server->get("/a.txt", "Authorization: Basic " + QByteArray("bert:t:wo").toBase64() + "\r\n").body,
-             QByteArray("x"));
-    QCOMPARE(masked(server->get("/a.txt", "Authorization: Basic " + QByteArray("anna:two").toBase64() + "\r\n").raw),
-             "HTTP/1.1 401 Authorization Required\r\nServer: TarnwickServer_1\r\nContent-Type: text/html\r\n"
-             "Set-Cookie: SessionId=#; HttpOnly; SameSite=Lax\r\nConnection: close\r\nWWW-Authenticate: Basic realm=\"Private Area\"\r\n"
-             "\r\n<h1>Wrong password</h1>");
+    QCOMPARE(
+        server->get("/a.txt", "Authorization: Basic " + QByteArray("bert:t:wo").toBase64() + "\r\n").body,
+        QByteArray("x"));
+    QCOMPARE(
+        masked(
+            server->get("/a.txt", "Authorization: Basic " + QByteArray("anna:two").toBase64() + "\r\n").raw),
+        "HTTP/1.1 401 Authorization Required\r\nServer: TarnwickServer_1\r\nContent-Type: text/html\r\n"
+        "Set-Cookie: SessionId=#; HttpOnly; SameSite=Lax\r\nConnection: close\r\nWWW-Authenticate: Basic "
+        "realm=\"Private Area\"\r\n"
+        "\r\n<h1>Wrong password</h1>");
 
     // A refused post whose large body is still on its way gets its answer; what it still
     // sends is read up to a bound, and counted.
@@ -444,20 +437,21 @@ void tst_Server::uploads_data()
     for (qsizetype i = 0; i < content.size(); ++i)
         content[i] = char(i * 7 % 251);
     content.replace(1000, 9, "\r\n------b"); // almost the delimiter
-    QTest::addRow("stored") << "page" << upload("new.bin", content) << QByteArray("upload_ok.html") << "new.bin";
-    QTest::addRow("path left out") << "page" << upload("../../x.txt", content) << QByteArray("upload_ok.html")
-                                   << "x.txt";
-    QTest::addRow("name taken") << "page" << upload("taken.txt", content) << QByteArray("exist.html") << "";
-    QTest::addRow("name is dot-dot") << "page" << upload("..", content) << QByteArray("upload_err.html") << "";
-    QTest::addRow("hidden name") << "page" << upload(".profile", content) << QByteArray("upload_err.html") << "";
-    QTest::addRow("no boundary") << "page" << post("/upload", "multipart/form-data", content)
-                                 << QByteArray("upload_err.html") << "";
-    QTest::addRow("body without delimiter")
-        << "page"
-        << post("/upload", "multipart/form-data; boundary=----b0",
-                "------b0\r\nContent-Disposition: form-data; name=\"f\"; filename=\"cut.txt\"\r\n\r\n" + content)
-        << QByteArray("upload_err.html") << "";
-    QTest::addRow("not Get Files") << "folder" << upload("new.bin", content) << QByteArray() << "";
+    const auto row = [](const char *name, const QByteArray &request, const char *page, const char *stored,
+                        const char *share = "page") {
+        QTest::newRow(name) << share << request << QByteArray(page) << stored;
+    };
+    const QByteArray cut
+        = "------b0\r\nContent-Disposition: form-data; name=\"f\"; filename=\"cut.txt\"\r\n\r\n" + content;
+    row("stored", upload("new.bin", content), "upload_ok.html", "new.bin");
+    row("path left out", upload("../../x.txt", content), "upload_ok.html", "x.txt");
+    row("name taken", upload("taken.txt", content), "exist.html", "");
+    row("name is dot-dot", upload("..", content), "upload_err.html", "");
+    row("hidden name", upload(".profile", content), "upload_err.html", "");
+    row("no boundary", post("/upload", "multipart/form-data", content), "upload_err.html", "");
+    row("body without delimiter", post("/upload", "multipart/form-data; boundary=----b0", cut),
+        "upload_err.html", "");
+    row("not Get Files", upload("new.bin", content), "", "", "folder");
 }
 
 void tst_Server::uploads()
@@ -478,7 +472,8 @@ void tst_Server::uploads()
     QCOMPARE(TestServer::read(server->downloads.filePath("taken.txt")), QByteArray("mine"));
     if (!stored.isEmpty()) {
         const QByteArray body = request.mid(request.indexOf("\r\n\r\n", request.indexOf("filename")) + 4);
-        QCOMPARE(TestServer::read(server->downloads.filePath(stored)), body.left(body.indexOf("\r\n------b0--")));
+        QCOMPARE(TestServer::read(server->downloads.filePath(stored)),
+                 body.left(body.indexOf("\r\n------b0--")));
     }
 }
 
@@ -493,7 +488,8 @@ void tst_Server::uploadFailures()
         QCOMPARE(reply.code(), 500);
     }
     QTRY_COMPARE(warnings.count(), 1);
-    QVERIFY(warnings.at(0).at(1).toString().startsWith(QStringLiteral("File: big.bin\nReaded bytes: 65536\n")));
+    QVERIFY(
+        warnings.at(0).at(1).toString().startsWith(QStringLiteral("File: big.bin\nReaded bytes: 65536\n")));
     QCOMPARE(entries(server->downloads.path()), QStringList());
 
     // A browser that goes away midway leaves nothing behind.
@@ -554,11 +550,13 @@ void tst_Server::dataLimit()
 {
     QFETCH(QString, request);
     const qint64 before = TarnwickSocket::Sent + TarnwickSocket::Received;
-    QByteArray bytes = request == "upload" ? upload("up.bin", QByteArray(300000, 'u')) : "GET /big.bin HTTP/1.1\r\nX: \r\n\r\n";
+    QByteArray bytes = request == "upload" ? upload("up.bin", QByteArray(300000, 'u'))
+                                           : "GET /big.bin HTTP/1.1\r\nX: \r\n\r\n";
     int limitKb = int(before / 1000) + 50;
     if (request == "exactly") {
         // Padded so that its last byte is the limit's.
-        bytes.insert(bytes.indexOf("X: ") + 3, QByteArray((1000 - (before + bytes.size()) % 1000) % 1000, 'x'));
+        bytes.insert(bytes.indexOf("X: ") + 3,
+                     QByteArray((1000 - (before + bytes.size()) % 1000) % 1000, 'x'));
         limitKb = int((before + bytes.size()) / 1000);
     }
     TestServer::config()->setParam(ParamDataLimit, limitKb);

@@ -1,11 +1,9 @@
 #include "config/configuration.h"
 #include "config/paramfile.h"
 #include "config/session.h"
+#include "support/filesizelimit.h"
 
 #include <QtTest>
-
-#include <csignal>
-#include <sys/resource.h>
 
 using Params = QMap<int, QVariant>;
 
@@ -24,19 +22,22 @@ private Q_SLOTS:
     void applyFailure();
 
 private:
-    QString file(const char *name) const { return QDir::homePath() + QLatin1String("/.tarnwickServer/") + name; }
+    QString file(const char *name) const
+    {
+        return QDir::homePath() + QLatin1String("/.tarnwickServer/") + name;
+    }
 };
 
 namespace {
 
 // The settings file of a first start.
-const QByteArray Defaults = QByteArray::fromHex(
-    "0000000800001f90000000020000001f90000002580000000200000002580000"
-    "01f40000000200000000000000000b0000000200000000000000000a00000002"
-    "000000000a000000050000000a0000000036002f0068006f006d0065002f0075"
-    "007300650072002f004d00790044006f00630073002f0044006f0077006e006c"
-    "006f006100640073000000030000000200000000010000000000000002000000"
-    "000000000000");
+const QByteArray Defaults
+    = QByteArray::fromHex("0000000800001f90000000020000001f90000002580000000200000002580000"
+                          "01f40000000200000000000000000b0000000200000000000000000a00000002"
+                          "000000000a000000050000000a0000000036002f0068006f006d0065002f0075"
+                          "007300650072002f004d00790044006f00630073002f0044006f0077006e006c"
+                          "006f006100640073000000030000000200000000010000000000000002000000"
+                          "000000000000");
 
 QByteArray contents(const QString &path)
 {
@@ -58,14 +59,17 @@ void tst_Settings::bytes_data()
     QTest::addColumn<QList<QString>>("strings");
     QTest::addColumn<QByteArray>("bytes");
 
-    QTest::addRow("defaults") << Params {{8080, 8080}, {600, 600}, {500, 0}, {11, 0}, {10, 10},
-                                         {5, QStringLiteral("/home/user/MyDocs/Downloads")}, {3, 1}, {0, 0}}
+    QTest::addRow("defaults") << Params {{8080, 8080}, {600, 600},
+                                         {500, 0},     {11, 0},
+                                         {10, 10},     {5, QStringLiteral("/home/user/MyDocs/Downloads")},
+                                         {3, 1},       {0, 0}}
                               << QList<QString>() << Defaults;
     QTest::addRow("null and non-ASCII text, users")
         << Params {{411, QVariant(QString())}, {1, QStringLiteral("p\u00e4\u20ac")}}
         << QList<QString> {QStringLiteral("anna:sala"), QStringLiteral("")}
-        << QByteArray::fromHex("000000020000019b0000000a00ffffffff000000010000000a0000000006007000e420ac0000000"
-                               "2000000120061006e006e0061003a00730061006c006100000000");
+        << QByteArray::fromHex(
+               "000000020000019b0000000a00ffffffff000000010000000a0000000006007000e420ac0000000"
+               "2000000120061006e006e0061003a00730061006c006100000000");
 }
 
 void tst_Settings::bytes()
@@ -87,13 +91,15 @@ void tst_Settings::damaged_data()
     QTest::addColumn<int>("strings");
 
     // One record (id 3 = 1) and two users.
-    const QByteArray whole = QByteArray::fromHex("00000001000000030000000200000000010000000200000004006100620000000400630064");
+    const QByteArray whole
+        = QByteArray::fromHex("00000001000000030000000200000000010000000200000004006100620000000400630064");
     QTest::addRow("ends inside the value") << whole.left(15) << 0 << 0;
     QTest::addRow("ends before the users") << whole.left(17) << 1 << 0;
     QTest::addRow("ends inside the second user") << whole.chopped(2) << 1 << 1;
-    QTest::addRow("unknown value type") << QByteArray::fromHex("00000001000000030000000700000000010000000000") << 0
-                                        << 0;
-    QTest::addRow("huge counts") << QByteArray::fromHex("ffffffff00000003000000020000000001ffffffff") << 0 << 0;
+    QTest::addRow("unknown value type")
+        << QByteArray::fromHex("00000001000000030000000700000000010000000000") << 0 << 0;
+    QTest::addRow("huge counts") << QByteArray::fromHex("ffffffff00000003000000020000000001ffffffff") << 0
+                                 << 0;
 }
 
 void tst_Settings::damaged()
@@ -130,8 +136,8 @@ void tst_Settings::configuration()
     Configuration next("config.dat");
     QVERIFY(current.apply(&next));
     QCOMPARE(contents(file("config.dat")), Defaults);
-    QCOMPARE(QFile::permissions(file("config.dat")) & ~(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser
-                                                          | QFile::WriteUser),
+    QCOMPARE(QFile::permissions(file("config.dat"))
+                 & ~(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser),
              QFile::Permissions());
 
     // Listeners compare the old values, still in force, with the new ones; the file is
@@ -164,15 +170,9 @@ void tst_Settings::applyFailure()
     Session state("init.dat");
     QVERIFY(state.save());
     {
-        rlimit old {};
-        ::getrlimit(RLIMIT_FSIZE, &old);
-        std::signal(SIGXFSZ, SIG_IGN);
-        const rlimit small {16, old.rlim_max};
-        ::setrlimit(RLIMIT_FSIZE, &small);
+        const FileSizeLimit limit(16);
         state.recentFiles = {QStringLiteral("/a/long/enough/path")};
-        const bool saved = current.apply(&next) || state.save();
-        ::setrlimit(RLIMIT_FSIZE, &old);
-        QVERIFY(!saved);
+        QVERIFY(!current.apply(&next) && !state.save());
     }
     QCOMPARE(contents(file("config.dat")), Defaults);
     QCOMPARE(contents(file("init.dat")), ParamFile::encode({}, {}));

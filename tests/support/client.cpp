@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QTcpServer>
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -87,12 +88,10 @@ Reply Client::read(int timeoutMs, qint64 limit)
             received.append(buffer, n);
         else if (n == 0 || errno != EAGAIN)
             ended = true;
-        wasReset = wasReset || (n < 0 && errno == ECONNRESET);
     }
     Reply reply;
     reply.raw = received;
     reply.closed = ended;
-    reply.reset = wasReset;
     const qsizetype headEnd = received.indexOf("\r\n\r\n");
     const QList<QByteArray> lines = received.left(headEnd < 0 ? received.size() : headEnd).split('\n');
     for (const QByteArray &line : lines)
@@ -114,4 +113,11 @@ Reply Client::exchange(quint16 port, const QByteArray &request, int timeoutMs, c
     Client client(port, from);
     client.send(request, timeoutMs);
     return client.read(timeoutMs);
+}
+
+quint16 Client::freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::Any);
+    return probe.serverPort();
 }

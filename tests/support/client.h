@@ -11,7 +11,6 @@ struct Reply
     QByteArray statusLine;
     QList<QByteArray> headers; // the lines after the status line, without CR LF
     QByteArray body;
-    bool reset = false; // the server ended with a reset instead of a close
     bool closed = false; // the server ended the connection (in order or not)
 
     int code() const { return statusLine.mid(9, 3).toInt(); }
@@ -38,8 +37,11 @@ public:
     bool openAfter(int ms);
     void reset();
 
+    // A port that nothing on this machine listens on just now.
+    static quint16 freePort();
     // Connects, sends, reads to the end.
-    static Reply exchange(quint16 port, const QByteArray &request, int timeoutMs = 10000, const char *from = nullptr);
+    static Reply exchange(quint16 port, const QByteArray &request, int timeoutMs = 10000,
+                          const char *from = nullptr);
 
 private:
     bool wait(short events, int ms);
@@ -47,5 +49,4 @@ private:
     int fd = -1;
     QByteArray received;
     bool ended = false;
-    bool wasReset = false;
 };

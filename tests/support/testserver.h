@@ -33,7 +33,10 @@ public:
 
     static Configuration *config() { return Configuration::getCurrentConfig(); }
     static void share(const QString &path) { ServerThread::fileInfo.store(QFileInfo(path)); }
-    static QString page(const char *name) { return QString::fromLocal8Bit(*Configuration::LangPath) + QLatin1String(name); }
+    static QString page(const char *name)
+    {
+        return QString::fromLocal8Bit(*Configuration::LangPath) + QLatin1String(name);
+    }
     static QByteArray read(const QString &path)
     {
         QFile file(path);
@@ -56,7 +59,8 @@ public:
     }
     Reply get(const QByteArray &path, const QByteArray &headers = QByteArray())
     {
-        return Client::exchange(port(), "GET " + path + " HTTP/1.1\r\nHost: localhost\r\n" + headers + "\r\n");
+        return Client::exchange(port(),
+                                "GET " + path + " HTTP/1.1\r\nHost: localhost\r\n" + headers + "\r\n");
     }
 
     QTemporaryDir shared;

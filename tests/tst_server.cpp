@@ -541,9 +541,8 @@ void tst_Server::trickledUpload()
 void tst_Server::dataLimit_data()
 {
     QTest::addColumn<QString>("request"); // a download, an upload, or a request that reaches it exactly
-    QTest::addRow("download") << "download";
-    QTest::addRow("upload") << "upload";
-    QTest::addRow("reached exactly") << "exactly";
+    for (const char *request : {"download", "upload", "exactly"})
+        QTest::newRow(request) << QString::fromLatin1(request);
 }
 
 void tst_Server::dataLimit()

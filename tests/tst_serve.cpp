@@ -120,13 +120,12 @@ void tst_Serve::usage()
     QFETCH(int, status);
     QFETCH(QString, output);
     QFETCH(QByteArray, settings);
-    const QString config = QDir::homePath() + QLatin1String("/.tarnwickServer/config.dat");
-    QDir().mkpath(QDir::homePath() + QLatin1String("/.tarnwickServer"));
-    QFile file(config);
+    QVERIFY(QDir().mkpath(QDir::homePath() + QLatin1String("/.tarnwickServer")));
+    QFile config(QDir::homePath() + QLatin1String("/.tarnwickServer/config.dat"));
     QVERIFY(settings.isEmpty()
-            || (file.open(QIODevice::WriteOnly) && file.write(settings) == settings.size()));
-    file.close();
-    const auto removeSettings = qScopeGuard([&] { QFile::remove(config); });
+            || (config.open(QIODevice::WriteOnly) && config.write(settings) == settings.size()));
+    config.close();
+    const auto removeSettings = qScopeGuard([&] { config.remove(); });
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(QStringLiteral(TARNWICK_SERVE), arguments);

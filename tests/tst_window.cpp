@@ -49,7 +49,6 @@ private Q_SLOTS:
     void startQuestions();
     void unreadableSettings();
     void viewAddress();
-    void dataLimitBox();
     void statusHub();
     void settings_data();
     void settings();
@@ -295,24 +294,6 @@ void tst_Window::viewAddress()
                            QUrl(QStringLiteral("http://%1:8081/").arg(first))}));
 }
 
-void tst_Window::dataLimitBox()
-{
-    TarnwickWebServer window(nullptr);
-    const qint64 sent = TarnwickSocket::Sent.exchange(5001234);
-    const qint64 received = TarnwickSocket::Received.exchange(2999);
-    TarnwickSocket::Limit = 5000000;
-    Modals modals({Modals::press(QMessageBox::Ok)});
-    window.dataLimit();
-    TarnwickSocket::Sent = sent;
-    TarnwickSocket::Received = received;
-    TarnwickSocket::Limit = 0;
-    QCOMPARE(
-        modals.texts,
-        QStringList {QStringLiteral(
-            "Max. data limit: 5000 KB reached\nServer stopped.\nSent bytes: 5001 KB\nReceived bytes: 2 KB")});
-    QCOMPARE(modals.formats, QList<Qt::TextFormat> {Qt::PlainText});
-}
-
 void tst_Window::statusHub()
 {
     TarnwickWebServer window(nullptr);
@@ -327,12 +308,26 @@ void tst_Window::statusHub()
     hub->sendDataInfo();
     QVERIFY(hub->getStatusWidget()->text().startsWith(QStringLiteral("<center>9KB ")));
     // A file name a browser chose is shown as text; a second message waits for the first box.
-    Modals modals({Modals::press(QMessageBox::Ok), Modals::press(QMessageBox::Ok)});
-    QMetaObject::invokeMethod(
-        hub, [hub] { hub->msg(QStringLiteral("second"), QStringLiteral("2")); }, Qt::QueuedConnection);
-    hub->msg(QStringLiteral("File save error"), QStringLiteral("File: <img src=x>"));
-    QCOMPARE(modals.titles, (QStringList {QStringLiteral("File save error"), QStringLiteral("second")}));
-    QCOMPARE(modals.formats, (QList<Qt::TextFormat> {Qt::PlainText, Qt::PlainText}));
+    {
+        Modals modals({Modals::press(QMessageBox::Ok), Modals::press(QMessageBox::Ok)});
+        QMetaObject::invokeMethod(
+            hub, [hub] { hub->msg(QStringLiteral("second"), QStringLiteral("2")); }, Qt::QueuedConnection);
+        hub->msg(QStringLiteral("File save error"), QStringLiteral("File: <img src=x>"));
+        QCOMPARE(modals.titles, (QStringList {QStringLiteral("File save error"), QStringLiteral("second")}));
+        QCOMPARE(modals.formats, (QList<Qt::TextFormat> {Qt::PlainText, Qt::PlainText}));
+    }
+
+    // The data limit's box says what went through, in KB.
+    TarnwickSocket::Sent = 5001234;
+    TarnwickSocket::Received = 2999;
+    TarnwickSocket::Limit = 5000000;
+    Modals limit({Modals::press(QMessageBox::Ok)});
+    window.dataLimit();
+    TarnwickSocket::Limit = 0;
+    QCOMPARE(limit.texts,
+             QStringList {QStringLiteral("Max. data limit: 5000 KB reached\nServer stopped.\nSent "
+                                         "bytes: 5001 KB\nReceived bytes: 2 KB")});
+    QCOMPARE(limit.formats, QList<Qt::TextFormat> {Qt::PlainText});
 }
 
 void tst_Window::settings_data()

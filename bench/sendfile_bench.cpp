@@ -3,8 +3,8 @@
 //
 //   sendfile_bench [size in MiB, default 1024] [parallel downloads, default 4]
 
-#include "server/tarnwicksocket.h"
 #include "loopback.h"
+#include "server/tarnwicksocket.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

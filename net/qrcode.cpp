@@ -44,9 +44,8 @@ QImage QrCode::image(int scale) const
 
 QString QrCode::text() const
 {
-    const auto at = [this](int x, int y) {
-        return x >= 0 && y >= 0 && x < m_size && y < m_size && dark(x, y);
-    };
+    const auto at
+        = [this](int x, int y) { return x >= 0 && y >= 0 && x < m_size && y < m_size && dark(x, y); };
     QString out;
     for (int y = -QuietZone; y < m_size + QuietZone; y += 2) {
         out += QLatin1String("\x1b[30;107m");

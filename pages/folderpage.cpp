@@ -307,7 +307,8 @@ Listing thumbnailListing(const QString &folder, HTML_Element_Manager &manager)
             const FolderFile &file = found.files[size_t(i)];
             const HTML_Element *element = elements[size_t(i)].get();
             if (!element) {
-                Html::appendCell(listing.rows, found.nameOf(file), found.textOf(file), file.size, QByteArray(), label);
+                Html::appendCell(listing.rows, found.nameOf(file), found.textOf(file), file.size,
+                                 QByteArray(), label);
                 return;
             }
             // Asked before the cell is written: a cell that shows its copy while the page

@@ -54,7 +54,6 @@ QByteArray escaped(QByteArray bytes)
     return out;
 }
 
-
 template<size_t N>
 constexpr qsizetype length(const char (&)[N])
 {
@@ -147,13 +146,15 @@ QByteArray escapeLatin1(const QString &text)
 QByteArray wrongHostPage(const QString &address)
 {
     const QByteArray link = escape(address);
-    return "<html><title>Wrong address</title><body><h1>Wrong address</h1>This server is reached at <a href=\""
+    return "<html><title>Wrong address</title><body><h1>Wrong address</h1>This server is reached at <a "
+           "href=\""
         + link + "\">" + link + "</a>.</body></html>";
 }
 
 QByteArray crossSitePage()
 {
-    return "<html><title>Refused</title><body><h1>Refused</h1>A page of another site sent this form; nothing was "
+    return "<html><title>Refused</title><body><h1>Refused</h1>A page of another site sent this form; nothing "
+           "was "
            "done.</body></html>";
 }
 
@@ -190,7 +191,6 @@ char *writeCell(char *out, QByteArrayView name, QByteArrayView text, qint64 size
     return write(out, CellEnd);
 }
 
-
 QByteArray nameLink(const QByteArray &utf8Name)
 {
     return percentEncoded(utf8Name, 0);
@@ -201,8 +201,8 @@ QByteArray pathLink(const QByteArray &path)
     return percentEncoded(path, '/');
 }
 
-void appendCell(QByteArray &out, QByteArrayView name, QByteArrayView text, qint64 size, const QByteArray &picture,
-                const QByteArray &label)
+void appendCell(QByteArray &out, QByteArrayView name, QByteArrayView text, qint64 size,
+                const QByteArray &picture, const QByteArray &label)
 {
     const qsizetype start = out.size();
     out.resize(start + cellBound(name.size(), label.size(), picture.size()));

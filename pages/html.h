@@ -49,8 +49,8 @@ QByteArray iconLink(const char *file);
 qsizetype cellBound(qsizetype nameSize, qsizetype labelSize, qsizetype pictureSize = 0);
 char *writeCell(char *out, QByteArrayView name, QByteArrayView text, qint64 size, const QByteArray &label,
                 const QByteArray &picture = QByteArray());
-void appendCell(QByteArray &out, QByteArrayView name, QByteArrayView text, qint64 size, const QByteArray &picture,
-                const QByteArray &label);
+void appendCell(QByteArray &out, QByteArrayView name, QByteArrayView text, qint64 size,
+                const QByteArray &picture, const QByteArray &label);
 
 // A size in the units the upload page shows: "999 bytes", "1.3 KB", "12 MB" up to "TB", in
 // steps of 1000, with one decimal below 10 of a unit, rounded half up.

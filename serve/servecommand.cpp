@@ -84,7 +84,8 @@ bool ServeCommand::prepare()
         config->setParam(ParamInline, 1);
     // The session store took its lifetime from the saved settings.
     HTTP_Request::sessionManager.configurationChanged(config);
-    if (config->getParam(ParamAuthMode, ReadDefault::AuthMode) == AuthPassword && config->getParam(ParamPassword).isEmpty()) {
+    if (config->getParam(ParamAuthMode, ReadDefault::AuthMode) == AuthPassword
+        && config->getParam(ParamPassword).isEmpty()) {
         err << "tarnwick-serve: --auth password needs a password: --password-file FILE, TARNWICK_PASSWORD "
                "or --password TEXT"
             << Qt::endl;
@@ -106,7 +107,8 @@ bool ServeCommand::prepare()
         if (!options.downloadDir && Sharing::downloadFolderProblem(config->getParam(ParamDownloadPath))
             && !Sharing::downloadFolderProblem(desktop))
             config->setParam(ParamDownloadPath, desktop);
-        if (const std::optional<QString> problem = Sharing::downloadFolderProblem(config->getParam(ParamDownloadPath))) {
+        if (const std::optional<QString> problem
+            = Sharing::downloadFolderProblem(config->getParam(ParamDownloadPath))) {
             err << "tarnwick-serve: cannot store uploads in the download folder: " << *problem
                 << " (--download-dir DIR)" << Qt::endl;
             return false;
@@ -143,8 +145,8 @@ bool ServeCommand::takeSecrets(Configuration *config)
             if (lines.at(i).isEmpty())
                 continue;
             if (!ServeOptions::isUserEntry(lines.at(i))) {
-                err << "tarnwick-serve: " << *options.usersFile << " line " << i + 1 << " is not NAME:PASSWORD"
-                    << Qt::endl;
+                err << "tarnwick-serve: " << *options.usersFile << " line " << i + 1
+                    << " is not NAME:PASSWORD" << Qt::endl;
                 return false;
             }
             users.append(lines.at(i));
@@ -174,7 +176,8 @@ void ServeCommand::printAddresses(int port)
         addresses.append(QStringLiteral("127.0.0.1"));
     if (options.mode == Sharing::GetFiles)
         say(QStringLiteral("Receiving files into %1 — open:")
-                .arg(QDir::toNativeSeparators(Configuration::getCurrentConfig()->getParam(ParamDownloadPath))));
+                .arg(QDir::toNativeSeparators(
+                    Configuration::getCurrentConfig()->getParam(ParamDownloadPath))));
     else
         say(QStringLiteral("Serving %1 — open:")
                 .arg(QDir::toNativeSeparators(ServerThread::fileInfo.load().filePath())));
@@ -187,13 +190,12 @@ void ServeCommand::printAddresses(int port)
 void ServeCommand::checkReachability(int port)
 {
     auto *check = new ReachabilityCheck(this);
-    connect(check, &ReachabilityCheck::answered, this,
-            [this, port](const QString &address, bool reachable) {
-                say(QStringLiteral("Public address: %1 (%2)")
-                        .arg(Sharing::address(address, port),
-                             reachable ? QStringLiteral("reachable from the internet")
-                                       : QStringLiteral("not reachable from the internet")));
-            });
+    connect(check, &ReachabilityCheck::answered, this, [this, port](const QString &address, bool reachable) {
+        say(QStringLiteral("Public address: %1 (%2)")
+                .arg(Sharing::address(address, port),
+                     reachable ? QStringLiteral("reachable from the internet")
+                               : QStringLiteral("not reachable from the internet")));
+    });
     connect(check, &ReachabilityCheck::failed, this,
             [this] { say(QStringLiteral("No internet connection")); });
     check->start(port);
@@ -201,11 +203,12 @@ void ServeCommand::checkReachability(int port)
 
 void ServeCommand::log(const RequestRecord &record)
 {
-    QString line = QStringLiteral("%1 %2 %3 %4 %5 %6")
-                       .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), record.client,
-                            QString::fromLatin1(record.method), QString::fromLatin1(record.path))
-                       .arg(record.status)
-                       .arg(record.sent);
+    QString line
+        = QStringLiteral("%1 %2 %3 %4 %5 %6")
+              .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
+                   record.client, QString::fromLatin1(record.method), QString::fromLatin1(record.path))
+              .arg(record.status)
+              .arg(record.sent);
     if (!record.note.isEmpty())
         line += QLatin1Char(' ') + record.note;
     say(line);
@@ -250,7 +253,8 @@ int ServeCommand::run()
 
         if (!server.start()) {
             if (server.serverError() == QAbstractSocket::AddressInUseError)
-                err << "tarnwick-serve: port " << Configuration::getCurrentConfig()->getParam(ParamPort, ReadDefault::Port)
+                err << "tarnwick-serve: port "
+                    << Configuration::getCurrentConfig()->getParam(ParamPort, ReadDefault::Port)
                     << " is in use; pick another with --port N, or --port 0 for any free one" << Qt::endl;
             return ExitCannotListen;
         }

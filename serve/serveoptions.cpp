@@ -173,8 +173,9 @@ std::optional<ServeOptions> ServeOptions::parse(const QStringList &arguments, QS
         options.mode = QFileInfo(command).isDir() ? Sharing::ShareFolder : Sharing::ShareFile;
         options.path = command;
     } else {
-        *error = command.isEmpty() ? QStringLiteral("say what to share: PATH, folder PATH, file PATH or receive")
-                                   : QStringLiteral("unknown command \"%1\"").arg(command);
+        *error = command.isEmpty()
+            ? QStringLiteral("say what to share: PATH, folder PATH, file PATH or receive")
+            : QStringLiteral("unknown command \"%1\"").arg(command);
         return std::nullopt;
     }
     return options;

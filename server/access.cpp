@@ -40,7 +40,8 @@ bool hostAccepted(const std::optional<QByteArray> &host, const QStringList &name
         return true;
     QByteArray name = host->toLower();
     if (name.startsWith('[')) // an IPv6 address, with or without a port
-        return name.indexOf(']') > 0 && !QHostAddress(QString::fromLatin1(name.mid(1, name.indexOf(']') - 1))).isNull();
+        return name.indexOf(']') > 0
+            && !QHostAddress(QString::fromLatin1(name.mid(1, name.indexOf(']') - 1))).isNull();
     const qsizetype colon = name.lastIndexOf(':');
     if (colon >= 0)
         name.truncate(colon);

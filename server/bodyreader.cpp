@@ -108,7 +108,8 @@ BodyReader::SaveResult BodyReader::save(QFile *file, const QByteArray &received,
     bool found = false;
     for (;;) {
         if (!found && filled > 0) {
-            const Multipart::Scan scan = Multipart::scan(QByteArrayView(buffer.constData(), filled), delimiter);
+            const Multipart::Scan scan
+                = Multipart::scan(QByteArrayView(buffer.constData(), filled), delimiter);
             if (scan.content > 0 && file->write(buffer.constData(), scan.content) != scan.content)
                 return SaveResult::WriteFailed;
             found = scan.found;

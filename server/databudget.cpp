@@ -68,4 +68,3 @@ DataBudget::Piece DataBudget::take(qint64 wanted)
         QThread::msleep(RoomCheckMs);
     }
 }
-

@@ -46,7 +46,8 @@ Answer answer(const QByteArray &path, const Shared &shared)
     // The images the folder pages refer to by absolute path.
     for (const QByteArray &images : {shared.iconFolder, shared.thumbnailFolder}) {
         if (images.size() > 1 && path.startsWith(images))
-            return isListedName(path.mid(images.size())) ? Answer {Kind::File, path, QByteArray()} : notFound(path);
+            return isListedName(path.mid(images.size())) ? Answer {Kind::File, path, QByteArray()}
+                                                         : notFound(path);
     }
 
     if (path == Http::PathRoot)

@@ -2,8 +2,8 @@
 
 #include "base/lockedvalue.h"
 #include "loginguard.h"
-#include "requestrecord.h"
 #include "pages/html_element_manager.h"
+#include "requestrecord.h"
 
 #include <QByteArray>
 #include <QFileInfo>

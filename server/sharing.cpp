@@ -57,7 +57,8 @@ QString address(const QString &host, int port)
 {
     // An IPv6 address is bracketed, so that its colons do not read as the port's.
     const QString name = host.contains(QLatin1Char(':')) ? QLatin1Char('[') + host + QLatin1Char(']') : host;
-    return port == HttpPort ? QStringLiteral("http://%1/").arg(name) : QStringLiteral("http://%1:%2/").arg(name).arg(port);
+    return port == HttpPort ? QStringLiteral("http://%1/").arg(name)
+                            : QStringLiteral("http://%1:%2/").arg(name).arg(port);
 }
 
 QString version()

@@ -1,11 +1,11 @@
 #include "webserver.h"
 
+#include "base/threadsanitizer.h"
 #include "config/configuration.h"
 #include "http_request.h"
 #include "limits.h"
 #include "protocol.h"
 #include "serverthread.h"
-#include "base/threadsanitizer.h"
 #include "sessionmanager.h"
 #include "tarnwicksocket.h"
 
@@ -194,16 +194,14 @@ void WebServer::incomingConnection(qintptr socketDescriptor)
     }
     const QString client = clientAddress(socketDescriptor);
     Configuration *settings = Configuration::getCurrentConfig();
-    const bool recording = isSignalConnected(QMetaMethod::fromSignal(&WebServer::served));
-    const ServerThread::Connection connection {
-        socketDescriptor,
-        allowedHosts,
-        settings->getParam(ParamAuthMode, ReadDefault::AuthMode),
-        headWaitMs,
-        bodyWaitMs,
-        settings->getParam(ParamInline, ReadDefault::Inline) == 1,
-        recording,
-    };
+    ServerThread::Connection connection;
+    connection.descriptor = socketDescriptor;
+    connection.hosts = allowedHosts;
+    connection.authMode = settings->getParam(ParamAuthMode, ReadDefault::AuthMode);
+    connection.headWaitMs = headWaitMs;
+    connection.bodyWaitMs = bodyWaitMs;
+    connection.inlineFiles = settings->getParam(ParamInline, ReadDefault::Inline) == 1;
+    connection.recording = isSignalConnected(QMetaMethod::fromSignal(&WebServer::served));
 
     // The excess is answered at once rather than queued: a browser told "busy" can try
     // again, one left waiting cannot tell a busy server from a dead one.

@@ -6,8 +6,8 @@
 #include <QHash>
 #include <QHostAddress>
 #include <QList>
-#include <QStringList>
 #include <QMutex>
+#include <QStringList>
 #include <QTcpServer>
 
 class Configuration;

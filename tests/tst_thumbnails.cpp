@@ -33,7 +33,8 @@ QByteArray photo(qint64 size)
 // The picture of each cell by the file's name.
 QMap<QString, QByteArray> pictures(const QByteArray &page)
 {
-    static const QRegularExpression cell(QStringLiteral("<a href=\"[^\"]*\">(?:<img src=\"([^\"]*)\"[^>]*>)?<br>([^<]*)</a>"));
+    static const QRegularExpression cell(
+        QStringLiteral("<a href=\"[^\"]*\">(?:<img src=\"([^\"]*)\"[^>]*>)?<br>([^<]*)</a>"));
     QMap<QString, QByteArray> found;
     for (auto match = cell.globalMatch(QString::fromUtf8(page)); match.hasNext();) {
         const QRegularExpressionMatch m = match.next();

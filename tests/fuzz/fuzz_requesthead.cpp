@@ -9,7 +9,6 @@
 #include "server/requestparser.h"
 #include "server/route.h"
 
-
 using RequestParser::ParseResult;
 using RequestParser::Status;
 
@@ -42,8 +41,8 @@ void checkComplete(const QByteArray &bytes, const ParseResult &result)
     if (answer.kind == Route::Kind::File) {
         const QByteArray name = answer.path.mid(answer.path.lastIndexOf('/') + 1);
         FUZZ_CHECK(!name.isEmpty() && !name.startsWith('.') && !name.contains('\0'));
-        FUZZ_CHECK(answer.path.chopped(name.size()) == "/srv/share/" || answer.path.chopped(name.size()) == "/i/"
-                   || answer.path.chopped(name.size()) == "/t/");
+        FUZZ_CHECK(answer.path.chopped(name.size()) == "/srv/share/"
+                   || answer.path.chopped(name.size()) == "/i/" || answer.path.chopped(name.size()) == "/t/");
     }
 
     if (head.method == RequestParser::Post) {

@@ -260,6 +260,9 @@ void tst_Parsers::texts_data()
     QTest::addRow("attachment") << ContentType::attachmentLine(QStringLiteral("dir/a\"\\\u65e5.JPG"))
                                 << QByteArray("Content-Disposition: attachment; filename=\"a__?.JPG\"; "
                                               "filename*=UTF-8''a%22%5C%E6%97%A5.JPG\r\n");
+    QTest::addRow("login form field")
+        << RequestParser::formField("a=1&password=100%25+%zz%4", "password").toUtf8()
+        << QByteArray("100% %zz%4");
     const auto type = [](const char *name) {
         const ContentType::Entry entry = ContentType::forFileName(QLatin1String(name));
         return entry.type + (entry.attachment ? " +attachment" : "");

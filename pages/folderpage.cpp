@@ -20,8 +20,8 @@ namespace {
 // The translations belong to the connection thread's catalogue context.
 constexpr char Context[] = "ServerThread";
 
-constexpr char RowStart[] = "<tr>";
-constexpr char RowEnd[] = "</tr>";
+constexpr QByteArrayView RowStart = "<tr>";
+constexpr QByteArrayView RowEnd = "</tr>";
 constexpr int CellsPerRow = 3;
 // Room reserved per entry before the rows are built.
 constexpr qsizetype BytesPerEntry = 80;
@@ -66,34 +66,22 @@ constexpr char PhoneScript[]
       "key=='name'?i:+li.getAttribute('data-'+key),li];}).sort(function(a,c){return up?a[0]-c[0]:c[0]-a[0];})"
       ".forEach(function(p){list.appendChild(p[1]);});};});})();</script>";
 
-template<size_t N>
-constexpr qsizetype length(const char (&)[N])
-{
-    return qsizetype(N - 1);
-}
-
-char *write(char *out, const char *bytes, qsizetype size)
-{
-    std::memcpy(out, bytes, size_t(size));
-    return out + size;
-}
-
 QByteArray sizeLabel()
 {
     return QCoreApplication::translate(Context, "Size=").toUtf8();
 }
 
 // Lays count cells out in rows of CellsPerRow, the last row holding what is left:
-// row() writes a row's start and end tag (text and size), cell() the cell of one index.
+// row() writes a row's start and end tag, cell() the cell of one index.
 template<typename Row, typename Cell>
 void layOut(qsizetype count, Row row, Cell cell)
 {
     for (qsizetype first = 0; first < count; first += CellsPerRow) {
-        row(RowStart, length(RowStart));
+        row(RowStart);
         const qsizetype end = qMin(first + CellsPerRow, count);
         for (qsizetype i = first; i < end; ++i)
             cell(i);
-        row(RowEnd, length(RowEnd));
+        row(RowEnd);
     }
 }
 
@@ -275,13 +263,13 @@ Listing plainListing(const QString &folder)
         return listing;
 
     // Room for the longest text every name could give; what is left over is cut off.
-    qsizetype bound = rowCount(listing.count) * (length(RowStart) + length(RowEnd));
+    qsizetype bound = rowCount(listing.count) * (RowStart.size() + RowEnd.size());
     for (const FolderFile &file : found.files)
         bound += Html::cellBound(file.nameSize, label.size());
     listing.rows.resize(bound);
     char *out = listing.rows.data();
     layOut(
-        listing.count, [&out](const char *tag, qsizetype size) { out = write(out, tag, size); },
+        listing.count, [&out](QByteArrayView tag) { out = std::copy(tag.begin(), tag.end(), out); },
         [&](qsizetype i) {
             const FolderFile &file = found.files[size_t(i)];
             out = Html::writeCell(out, found.nameOf(file), found.textOf(file), file.size, label);
@@ -302,7 +290,7 @@ Listing thumbnailListing(const QString &folder, HTML_Element_Manager &manager)
     const QByteArray label = HTML_Element::sizeLabel();
     listing.rows.reserve(listing.count * BytesPerEntry);
     layOut(
-        listing.count, [&listing](const char *tag, qsizetype size) { listing.rows.append(tag, size); },
+        listing.count, [&listing](QByteArrayView tag) { listing.rows.append(tag); },
         [&](qsizetype i) {
             const FolderFile &file = found.files[size_t(i)];
             const HTML_Element *element = elements[size_t(i)].get();

@@ -10,8 +10,7 @@ if [ "${1:-}" = "--dbus" ]; then
 fi
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/tarnwick-test.XXXXXX") || exit 1
-mkdir -p "$scratch/home" "$scratch/tmp" "$scratch/run"
-chmod 700 "$scratch/run"
+mkdir -m 700 "$scratch/home" "$scratch/tmp" "$scratch/run"
 
 export HOME="$scratch/home"
 export TMPDIR="$scratch/tmp"

@@ -24,9 +24,8 @@ try { // ESM imports ignore NODE_PATH, hence a require() rooted in the install f
 }
 
 const scratch = await mkdtemp(join(tmpdir(), 'tarnwick-browser-'));
-const folders = ['home', 'shared', 'downloads', 'sources'].map((name) => join(scratch, name));
-for (const folder of folders) await mkdir(folder);
-const [home, shared, downloads, sources] = folders;
+const [home, shared, downloads, sources] = ['home', 'shared', 'downloads', 'sources'].map((name) => join(scratch, name));
+await Promise.all([home, shared, downloads, sources].map((folder) => mkdir(folder)));
 // The password comes from the environment, where other local users cannot read it.
 const env = { ...process.env, HOME: home, TARNWICK_PASSWORD: 'open sesame' };
 const args = ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
@@ -38,7 +37,6 @@ const browser = await launching.catch(async (error) => {
     await rm(scratch, { recursive: true, force: true });
     skip(`chromium does not start: ${error.message.split('Call log:')[0]}`);
 });
-const version = browser.version();
 
 // tarnwick-serve on a port the system picks; ready once it has printed its addresses.
 const servers = [];
@@ -80,8 +78,8 @@ try {
     if (!got.equals(wanted)) fail(`downloaded ${got.length} bytes, not the ${wanted.length} shared ones`);
     if (download.suggestedFilename() !== name) fail(`the download is named ${download.suggestedFilename()}`);
 
-    // 2. On a phone the listing fits the screen at a readable size; a picture opens in the
-    // browser; a seek in a long sound asks for the middle of the file and gets that part.
+    // 2. On a phone the listing fits the screen at a readable size; a picture and a PDF open
+    // in the browser; a seek in a long sound asks for the middle of the file and gets that part.
     const wave = Buffer.alloc(44 + 8000 * 4000);
     wave.write('RIFF', 0); wave.writeUInt32LE(wave.length - 8, 4); wave.write('WAVEfmt ', 8);
     [16, 1, 1, 8000, 8000, 1, 8].forEach((v, i) => (i < 1 || i > 3 ? wave.writeUInt32LE : wave.writeUInt16LE)
@@ -96,6 +94,8 @@ try {
     const layout = await phone.evaluate(() => [document.documentElement.scrollWidth, innerWidth,
         parseFloat(getComputedStyle(document.querySelector('.name')).fontSize)]);
     if (layout[0] > layout[1] || layout[2] < 14) fail(`the phone listing is ${layout[0]} wide in ${layout[1]}, text ${layout[2]} px`);
+    // A picture and a PDF open in the browser: a download would make goto throw.
+    for (const file of ['photo.png', 'paper.pdf']) await writeFile(join(shared, file), 'x').then(() => phone.goto(base + file));
     const parts = [];
     phone.on('response', (answer) => answer.status() === 206 && parts.push(answer.headers()['content-range']));
     await phone.goto(base + 'long.wav');
@@ -150,4 +150,4 @@ try {
     }
     await rm(scratch, { recursive: true, force: true });
 }
-if (!process.exitCode) console.log(`PASSED with chromium ${version}: signed in, downloaded a file, uploaded two`);
+if (!process.exitCode) console.log(`PASSED with chromium ${browser.version()}: signed in, downloaded a file, uploaded two`);

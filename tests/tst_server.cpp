@@ -88,12 +88,10 @@ void tst_Server::cleanup()
 void tst_Server::answerBytes()
 {
     server->put("a.txt", "alpha");
-    QCOMPARE(
-        masked(server->get("/a.txt").raw),
-        "HTTP/1.1 202 OK\r\nServer: TarnwickServer_1\r\nContent-Length: 5\r\nSet-Cookie: SessionId=#; "
-        "HttpOnly; SameSite=Lax\r\n"
-        "Connection: close\r\nContent-Disposition: attachment; filename=\"a.txt\"; filename*=UTF-8''a.txt\r\n"
-        "\r\nalpha");
+    QCOMPARE(masked(server->get("/a.txt").raw),
+             "HTTP/1.1 202 OK\r\nServer: TarnwickServer_1\r\nContent-Length: 5\r\nSet-Cookie: SessionId=#; "
+             "HttpOnly; SameSite=Lax\r\nConnection: close\r\n"
+             "Content-Disposition: attachment; filename=\"a.txt\"; filename*=UTF-8''a.txt\r\n\r\nalpha");
     server->put("p.html", "<p>");
     QCOMPARE(masked(server->get("/p.html").raw),
              "HTTP/1.1 202 OK\r\nServer: TarnwickServer_1\r\nContent-Length: 3\r\n"
@@ -104,20 +102,22 @@ void tst_Server::answerBytes()
     // by character code, three to a row.
     server->put(".hidden", "h");
     QDir(server->shared.path()).mkdir(QStringLiteral("sub"));
-    server->put("B #1.txt", "");
+    // Two names alike in their first 16 bytes, which the sort keeps in its key.
+    server->put("B #1 of a long list.txt", "");
+    server->put("B #1 of a long list, too.txt", "");
     server->put("<i>'&\".txt", "1234");
-    QCOMPARE(masked(server->get("/").raw),
-             "HTTP/1.1 202 OK\r\nServer: TarnwickServer_1\r\nContent-Type: text/html; charset=UTF-8\r\n"
-             "Set-Cookie: SessionId=#; HttpOnly; SameSite=Lax\r\nConnection: close\r\n\r\n<html><body><table "
-             "border=\"1\" "
-             "frame=\"border\"><tr>"
-             "<td align=\"center\" width=\"200\"><a "
-             "href=\"%3Ci%3E%27%26%22.txt\"><br>&lt;i&gt;&#39;&amp;&quot;.txt"
-             "</a><br>Size=4</td>"
-             "<td align=\"center\" width=\"200\"><a href=\"B%20%231.txt\"><br>B #1.txt</a><br>Size=0</td>"
-             "<td align=\"center\" width=\"200\"><a href=\"a.txt\"><br>a.txt</a><br>Size=5</td></tr>"
-             "<tr><td align=\"center\" width=\"200\"><a href=\"p.html\"><br>p.html</a><br>Size=3</td></tr>"
-             "</table></body></html>");
+    QCOMPARE(
+        masked(server->get("/").raw),
+        "HTTP/1.1 202 OK\r\nServer: TarnwickServer_1\r\nContent-Type: text/html; "
+        "charset=UTF-8\r\nSet-Cookie: SessionId=#; HttpOnly; SameSite=Lax\r\nConnection: close\r\n\r\n<html>"
+        "<body><table border=\"1\" frame=\"border\"><tr><td align=\"center\" width=\"200\">"
+        "<a href=\"%3Ci%3E%27%26%22.txt\"><br>&lt;i&gt;&#39;&amp;&quot;.txt</a><br>Size=4</td>"
+        "<td align=\"center\" width=\"200\"><a href=\"B%20%231%20of%20a%20long%20list%2C%20too.txt\"><br>"
+        "B #1 of a long list, too.txt</a><br>Size=0</td><td align=\"center\" width=\"200\">"
+        "<a href=\"B%20%231%20of%20a%20long%20list.txt\"><br>B #1 of a long list.txt</a><br>Size=0</td>"
+        "</tr><tr><td align=\"center\" width=\"200\"><a href=\"a.txt\"><br>a.txt</a><br>Size=5</td>"
+        "<td align=\"center\" width=\"200\"><a href=\"p.html\"><br>p.html</a><br>Size=3</td></tr></table>"
+        "</body></html>");
 
     const QString empty = server->shared.filePath(QStringLiteral("e<m>"));
     QDir().mkdir(empty);
@@ -129,9 +129,8 @@ void tst_Server::answerBytes()
 
     QCOMPARE(masked(server->get("/no%3Cb%3E").raw),
              "HTTP/1.1 404 Not Found\r\nServer: TarnwickServer_1\r\nContent-Type: text/html\r\n"
-             "Set-Cookie: SessionId=#; HttpOnly; SameSite=Lax\r\nConnection: close\r\n\r\n<html><title>Wrong "
-             "URL</title><body>"
-             "<h1>Wrong URL</h1>Path=/no&lt;b&gt;<br>or File="
+             "Set-Cookie: SessionId=#; HttpOnly; SameSite=Lax\r\nConnection: close\r\n\r\n"
+             "<html><title>Wrong URL</title><body><h1>Wrong URL</h1>Path=/no&lt;b&gt;<br>or File="
                  + empty.toLatin1().replace("<m>", "&lt;m&gt;") + "/no&lt;b&gt;<br>Not found.</body></html>");
 }
 
@@ -551,7 +550,7 @@ void tst_Server::dataLimit()
     const qint64 before = TarnwickSocket::Sent + TarnwickSocket::Received;
     QByteArray bytes = request == "upload" ? upload("up.bin", QByteArray(300000, 'u'))
                                            : "GET /big.bin HTTP/1.1\r\nX: \r\n\r\n";
-    int limitKb = int(before / 1000) + 50;
+    int limitKb = int(before / 1000) + 150;
     if (request == "exactly") {
         // Padded so that its last byte is the limit's.
         bytes.insert(bytes.indexOf("X: ") + 3,

@@ -85,8 +85,10 @@ WebServer::~WebServer()
     for (ServerThread *thread : qAsConst(idle))
         thread->wakeUp.wakeOne();
     locker.unlock();
-    for (ServerThread *thread : findChildren<ServerThread *>())
+    for (ServerThread *thread : findChildren<ServerThread *>()) {
         thread->wait();
+        ThreadSanitizer::happensAfter(thread);
+    }
 }
 
 bool WebServer::start()
@@ -206,6 +208,15 @@ void WebServer::incomingConnection(qintptr socketDescriptor)
     // The excess is answered at once rather than queued: a browser told "busy" can try
     // again, one left waiting cannot tell a busy server from a dead one.
     QMutexLocker locker(&mutex);
+    if (!ended.isEmpty()) {
+        // They have left every list and are at most finishing in Qt, which the deletion
+        // waits for. (A finished() signal queued to deleteLater() would have Qt read the
+        // object while it finishes, an ordering the race detector cannot see.)
+        const QList<ServerThread *> done = std::exchange(ended, {});
+        locker.unlock();
+        qDeleteAll(done);
+        locker.relock();
+    }
     if (perClient.value(client) >= maxPerAddress || !makeRoom()) {
         locker.unlock();
         answerBusy(socketDescriptor);
@@ -226,7 +237,6 @@ void WebServer::incomingConnection(qintptr socketDescriptor)
         [this](ServerThread *thread, bool done) { return nextConnection(thread, done); }, this);
     // A connection needs little stack; a small one is quickly made.
     thread->setStackSize(ConnectionStackSize);
-    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
     if (isSignalConnected(QMetaMethod::fromSignal(&WebServer::newConnection)))
         connect(thread, &ServerThread::newConnection, this, &WebServer::newConnection);
     connect(thread, &ServerThread::error, this, &WebServer::error);
@@ -268,7 +278,10 @@ std::optional<ServerThread::Connection> WebServer::nextConnection(ServerThread *
         }
         idle.removeOne(thread);
     }
-    return std::exchange(thread->next, std::nullopt);
+    std::optional<ServerThread::Connection> given = std::exchange(thread->next, std::nullopt);
+    if (!given)
+        ended.append(thread);
+    return given;
 }
 
 bool WebServer::makeRoom()

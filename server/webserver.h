@@ -83,9 +83,11 @@ private:
     void applyConnectionLimit();
 
     // Under the lock: the threads serving a connection, in the order the connections came,
-    // with the client address of each; the threads waiting for one; the end of them all.
+    // with the client address of each; the threads waiting for one; those that are ending,
+    // for the owner to delete; the end of them all.
     QList<ServerThread *> threads;
     QList<ServerThread *> idle;
+    QList<ServerThread *> ended;
     bool quitting = false;
     QHash<ServerThread *, QString> clientOf;
     QHash<QString, int> perClient;

@@ -22,6 +22,7 @@
 #include <QDir>
 #include <QFile>
 #include <QHostAddress>
+#include <QScopeGuard>
 #include <QStorageInfo>
 
 #include <chrono>
@@ -376,13 +377,16 @@ void ServerThread::sendFile(const QByteArray &path, const QByteArray &status, co
         return;
     }
     QFile file;
-    if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+    if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::DontCloseHandle)) {
         if (fd >= 0)
             ::close(fd);
         responseLength = 0;
         sendHeader(Http::StatusCantRead, QByteArray());
         return;
     }
+    // Closed where it was opened: the race detector then sees the number free again when
+    // another thread's file or folder gets it (it does not see Qt close a descriptor).
+    const auto closeFile = qScopeGuard([fd] { ::close(fd); });
 
     const qint64 size = file.size();
     QByteArray last;

@@ -25,7 +25,8 @@ std::optional<ServeOptions> ServeOptions::parse(const QStringList &arguments, QS
 
     for (int i = 0; i < arguments.size(); ++i) {
         const QString &arg = arguments.at(i);
-        auto value = [&](QString *out) {
+        // Takes the next argument into out: a QString or an optional one.
+        auto value = [&](auto *out) {
             if (i + 1 >= arguments.size()) {
                 *error = QStringLiteral("%1 needs a value").arg(arg);
                 return false;
@@ -70,10 +71,8 @@ std::optional<ServeOptions> ServeOptions::parse(const QStringList &arguments, QS
                 return std::nullopt;
             }
         } else if (arg == QLatin1String("--password")) {
-            QString text;
-            if (!value(&text))
+            if (!value(&options.password))
                 return std::nullopt;
-            options.password = text;
         } else if (arg == QLatin1String("--user")) {
             QString entry;
             if (!value(&entry))
@@ -84,15 +83,11 @@ std::optional<ServeOptions> ServeOptions::parse(const QStringList &arguments, QS
             }
             options.users.append(entry);
         } else if (arg == QLatin1String("--password-file")) {
-            QString file;
-            if (!value(&file))
+            if (!value(&options.passwordFile))
                 return std::nullopt;
-            options.passwordFile = file;
         } else if (arg == QLatin1String("--users-file")) {
-            QString file;
-            if (!value(&file))
+            if (!value(&options.usersFile))
                 return std::nullopt;
-            options.usersFile = file;
         } else if (arg == QLatin1String("--bind")) {
             QString address;
             if (!value(&address))
@@ -109,10 +104,8 @@ std::optional<ServeOptions> ServeOptions::parse(const QStringList &arguments, QS
                 return std::nullopt;
             options.allowHosts.append(name);
         } else if (arg == QLatin1String("--download-dir")) {
-            QString dir;
-            if (!value(&dir))
+            if (!value(&options.downloadDir))
                 return std::nullopt;
-            options.downloadDir = dir;
         } else if (arg == QLatin1String("--data-limit")) {
             if (!bounded(&options.dataLimitKb, 0, Range::MaxDataLimit))
                 return std::nullopt;
@@ -139,10 +132,8 @@ std::optional<ServeOptions> ServeOptions::parse(const QStringList &arguments, QS
         } else if (arg == QLatin1String("--check-reachability")) {
             options.checkReachability = true;
         } else if (arg == QLatin1String("--data-dir")) {
-            QString dir;
-            if (!value(&dir))
+            if (!value(&options.dataDir))
                 return std::nullopt;
-            options.dataDir = dir;
         } else if (arg.startsWith(QLatin1String("--")) && arg.size() > 2) {
             *error = QStringLiteral("unknown option %1").arg(arg);
             return std::nullopt;

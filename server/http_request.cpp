@@ -9,6 +9,7 @@
 
 #include <QDeadlineTimer>
 
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 
 SessionManager HTTP_Request::sessionManager;
@@ -222,7 +223,14 @@ void HTTP_Request::close()
 
     // A browser still sending a body would take a plain close as a reset and lose the
     // answer; after our FIN it reads the answer, and we read what it still sends, up to a
-    // bound: a client that keeps sending is cut off with a reset.
+    // bound: a client that keeps sending is cut off with a reset. A browser that sent its
+    // request whole and nothing after it closes in order at once, and the thread is free.
+    int unread = 0;
+    if (headRead && unreadBody == 0 && socket->bytesAvailable() == 0 && socket->socketDescriptor() >= 0
+        && ::ioctl(int(socket->socketDescriptor()), FIONREAD, &unread) == 0 && unread == 0) {
+        socket->abort();
+        return;
+    }
     if (socket->state() == QAbstractSocket::ConnectedState) {
         ::shutdown(int(socket->socketDescriptor()), SHUT_WR);
         socket->drain(Limits::MaxDrain, deadline);

@@ -6,50 +6,12 @@
 
 #include <QByteArray>
 #include <QDeadlineTimer>
-#include <QFile>
 
 #include <cerrno>
-#include <csignal>
 #include <poll.h>
-#include <pthread.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
-
-namespace {
-
-// The kernel's file copy has no "no signal" flag: a browser that went away would raise
-// SIGPIPE and end the process. While this lives, the thread holds SIGPIPE back, and one
-// raised meanwhile is taken off before the old mask returns, so the send just fails.
-class SigpipeBlock
-{
-public:
-    SigpipeBlock()
-    {
-        sigemptyset(&m_pipe);
-        sigaddset(&m_pipe, SIGPIPE);
-        pthread_sigmask(SIG_BLOCK, &m_pipe, &m_old);
-    }
-    ~SigpipeBlock()
-    {
-        if (sigismember(&m_old, SIGPIPE))
-            return;
-        sigset_t pending;
-        sigpending(&pending);
-        if (sigismember(&pending, SIGPIPE)) {
-            const timespec now {};
-            while (sigtimedwait(&m_pipe, nullptr, &now) < 0 && errno == EINTR) { }
-        }
-        pthread_sigmask(SIG_SETMASK, &m_old, nullptr);
-    }
-    SigpipeBlock(const SigpipeBlock &) = delete;
-    SigpipeBlock &operator=(const SigpipeBlock &) = delete;
-
-private:
-    sigset_t m_pipe;
-    sigset_t m_old;
-};
-
-} // namespace
+#include <unistd.h>
 
 FileSender::FileSender(int fd, DataBudget &budget, const std::atomic<bool> &stop,
                        std::function<void(qint64)> counted)
@@ -85,13 +47,10 @@ qint64 FileSender::pump(qint64 len, const std::function<qint64(qint64 done)> &se
     return done;
 }
 
-void FileSender::send(QFile *file, qint64 length)
+void FileSender::send(int source, qint64 offset, qint64 length)
 {
-    const SigpipeBlock noSigpipe;
-    qint64 offset = file->pos();
-    const qint64 end = offset + qMin(length, file->size() - offset);
-    const int source = file->handle();
-    bool kernelCopy = source >= 0;
+    const qint64 end = offset + length;
+    bool kernelCopy = true;
     QByteArray buffer;
 
     while (offset < end) {
@@ -112,10 +71,8 @@ void FileSender::send(QFile *file, qint64 length)
                 continue;
             }
         } else {
-            if (file->pos() != offset && !file->seek(offset))
-                break;
             buffer.resize(size);
-            const qint64 got = file->read(buffer.data(), size);
+            const ssize_t got = ::pread(source, buffer.data(), static_cast<size_t>(size), offset);
             if (got <= 0)
                 break;
             done = sendMemory(buffer.constData(), got);
@@ -124,7 +81,6 @@ void FileSender::send(QFile *file, qint64 length)
         if (done < size)
             break;
     }
-    file->close();
 }
 
 qint64 FileSender::sendMemory(const char *data, qint64 size)

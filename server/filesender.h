@@ -6,14 +6,13 @@
 #include <functional>
 
 class DataBudget;
-class QFile;
 
 /*!
     Sends a file, or bytes held in memory, into a connected socket. The kernel copies a file
-    straight from the page cache where it can; a file it cannot copy from (a resource, a
-    pipe) goes through a buffer. The pieces are sized by the data budget, and each is counted
-    as it goes; nothing waits in a queue of the process, so a browser that reads slowly holds
-    no more than the socket's own buffer.
+    straight from the page cache where it can; a file it cannot copy from (on a file system
+    that does not offer it) goes through a buffer. The pieces are sized by the data budget, and each is
+   counted as it goes; nothing waits in a queue of the process, so a browser that reads slowly holds no more
+   than the socket's own buffer.
 */
 class FileSender
 {
@@ -22,10 +21,12 @@ public:
     FileSender(int fd, DataBudget &budget, const std::atomic<bool> &stop,
                std::function<void(qint64)> counted);
 
-    // From the file's position, at most length bytes and up to its end, then closes it. Ends
-    // early when the stop flag is set, the browser goes away or takes nothing for
-    // Limits::SendWaitMs, or the file turns out shorter than it was.
-    void send(QFile *file, qint64 length);
+    // length bytes of the open file from offset on. Ends early when the stop flag is set,
+    // the browser goes away or takes nothing for Limits::SendWaitMs, or the file turns out
+    // shorter than it was. The kernel's file copy has no "no signal" flag: the calling
+    // thread holds SIGPIPE back (or the process ignores it), so that a browser that went
+    // away makes the copy fail rather than end the process.
+    void send(int file, qint64 offset, qint64 length);
     // All of bytes, ending early as above.
     void send(const QByteArray &bytes);
 

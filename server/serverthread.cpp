@@ -27,7 +27,9 @@
 
 #include <chrono>
 
+#include <csignal>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -107,6 +109,12 @@ bool ServerThread::closeIfWaiting()
 
 void ServerThread::run()
 {
+    // The kernel's file copy has no "no signal" flag: the thread holds SIGPIPE back for
+    // good, so that a browser that went away makes a send fail rather than end the process.
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
     for (std::optional<Connection> given = nextConnection(this, false); given;
          given = nextConnection(this, true))
         serve(*given);
@@ -376,19 +384,14 @@ void ServerThread::sendFile(const QByteArray &path, const QByteArray &status, co
         notFound(path);
         return;
     }
-    QFile file;
-    if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::DontCloseHandle)) {
-        if (fd >= 0)
-            ::close(fd);
+    if (fd < 0) {
         responseLength = 0;
         sendHeader(Http::StatusCantRead, QByteArray());
         return;
     }
-    // Closed where it was opened: the race detector then sees the number free again when
-    // another thread's file or folder gets it (it does not see Qt close a descriptor).
     const auto closeFile = qScopeGuard([fd] { ::close(fd); });
 
-    const qint64 size = file.size();
+    const qint64 size = entry.st_size;
     QByteArray last;
     ByteRange::Answer range;
     // Only the shared files (those sent as their name's type) have parts; the server's own
@@ -407,11 +410,6 @@ void ServerThread::sendFile(const QByteArray &path, const QByteArray &status, co
         }
     }
     const bool part = range.kind == ByteRange::Kind::Part;
-    if (part && !file.seek(range.first)) {
-        responseLength = 0;
-        sendHeader(Http::StatusCantRead, QByteArray());
-        return;
-    }
 
     responseLength = part ? range.length : size;
     if (type.isEmpty()) {
@@ -427,7 +425,7 @@ void ServerThread::sendFile(const QByteArray &path, const QByteArray &status, co
     }
     sendHeader(part ? QByteArray(Http::StatusPartial) : status, last);
     if (!headOnly)
-        request->socket->sendFile(&file, responseLength);
+        request->socket->sendFile(fd, part ? range.first : 0, responseLength);
 }
 
 void ServerThread::sendDir(const QByteArray &path)

@@ -129,15 +129,13 @@ bool TarnwickSocket::flushPending(int timeoutMs)
     return socketDescriptor() >= 0;
 }
 
-void TarnwickSocket::sendFile(QFile *file, qint64 length)
+void TarnwickSocket::sendFile(int fd, qint64 offset, qint64 length)
 {
-    if (isStopped() || !flushPending(Limits::SendWaitMs)) {
-        file->close();
+    if (isStopped() || !flushPending(Limits::SendWaitMs))
         return;
-    }
     FileSender sender(static_cast<int>(socketDescriptor()), budget, stop,
                       [this](qint64 n) { count(Sent, n); });
-    sender.send(file, length);
+    sender.send(fd, offset, length);
 }
 
 void TarnwickSocket::sendBytes(const QByteArray &bytes)

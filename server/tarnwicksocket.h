@@ -65,12 +65,11 @@ public:
     bool flushPending(int timeoutMs);
 
     /*!
-        Sends at most \a length bytes of the opened file from its current position (up to its
-        end), then closes it, after whatever was written before (the response header). The
-        totals grow per piece, and when a data limit is set the block that reaches it is the
-        last one sent.
+        Sends \a length bytes of the open file \a fd from \a offset on, after whatever was
+        written before (the response header). The totals grow per piece, and when a data
+        limit is set the block that reaches it is the last one sent.
     */
-    void sendFile(QFile *file, qint64 length);
+    void sendFile(int fd, qint64 offset, qint64 length);
     // The same for bytes in memory, such as a generated page shared with other connections.
     void sendBytes(const QByteArray &bytes);
 

@@ -11,12 +11,12 @@
 #include "server/webserver.h"
 
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QDir>
 #include <QSocketNotifier>
 #include <QStandardPaths>
 
 #include <csignal>
+#include <ctime>
 #include <unistd.h>
 
 namespace {
@@ -44,6 +44,7 @@ ServeCommand::ServeCommand(const ServeOptions &options)
 
 void ServeCommand::say(const QString &line)
 {
+    QMutexLocker locker(&outMutex);
     out << line << Qt::endl;
 }
 
@@ -203,12 +204,18 @@ void ServeCommand::checkReachability(int port)
 
 void ServeCommand::log(const RequestRecord &record)
 {
-    QString line
-        = QStringLiteral("%1 %2 %3 %4 %5 %6")
-              .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
-                   record.client, QString::fromLatin1(record.method), QString::fromLatin1(record.path))
-              .arg(record.status)
-              .arg(record.sent);
+    // The C library reads the time zone once; Qt's local time would look at it again for
+    // every line.
+    const std::time_t now = std::time(nullptr);
+    std::tm local {};
+    char time[32] = {};
+    if (localtime_r(&now, &local))
+        std::strftime(time, sizeof time, "%Y-%m-%d %H:%M:%S", &local);
+    QString line = QStringLiteral("%1 %2 %3 %4 %5 %6")
+                       .arg(QLatin1String(time), record.client, QString::fromLatin1(record.method),
+                            QString::fromLatin1(record.path))
+                       .arg(record.status)
+                       .arg(record.sent);
     if (!record.note.isEmpty())
         line += QLatin1Char(' ') + record.note;
     say(line);
@@ -241,7 +248,7 @@ int ServeCommand::run()
             server.setBindAddress(*options.bind);
         server.setAllowedHosts(hostNames(Configuration::getCurrentConfig()) + options.allowHosts);
         if (!options.quiet)
-            connect(&server, &WebServer::served, this, &ServeCommand::log);
+            connect(&server, &WebServer::served, this, &ServeCommand::log, Qt::DirectConnection);
         connect(&server, &WebServer::error, this, [this](const QString &title, const QString &text) {
             err << title << ": " << QString(text).replace(QLatin1Char('\n'), QLatin1Char(' ')) << Qt::endl;
         });

@@ -2,6 +2,7 @@
 
 #include "serveoptions.h"
 
+#include <QMutex>
 #include <QObject>
 #include <QTextStream>
 
@@ -33,11 +34,14 @@ private:
     void checkReachability(int port);
     void printTotals();
     // One line per request: time, client, method, path, status, bytes sent, and what an
-    // upload or a login came to.
+    // upload or a login came to. Called on the connection's thread, so that a request costs
+    // the window's thread nothing.
     void log(const RequestRecord &record);
+    // A line on the standard output, whole, from any thread.
     void say(const QString &line);
 
     ServeOptions options;
+    QMutex outMutex;
     QTextStream out;
     QTextStream err;
 };

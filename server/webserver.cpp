@@ -240,7 +240,7 @@ void WebServer::incomingConnection(qintptr socketDescriptor)
     if (isSignalConnected(QMetaMethod::fromSignal(&WebServer::newConnection)))
         connect(thread, &ServerThread::newConnection, this, &WebServer::newConnection);
     connect(thread, &ServerThread::error, this, &WebServer::error);
-    connect(thread, &ServerThread::served, this, &WebServer::served);
+    connect(thread, &ServerThread::served, this, &WebServer::served, Qt::DirectConnection);
     connect(thread->request->socket, &TarnwickSocket::dataLimit, this, &WebServer::dataLimit);
     clientOf.insert(thread, client);
     thread->take(connection);

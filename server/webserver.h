@@ -60,8 +60,8 @@ Q_SIGNALS:
     // The data limit was reached; the server has stopped serving and waits for stop().
     void dataLimit();
     void started();
-    // A request was answered; connected to only when a log is wanted, since it costs a
-    // queued call per request.
+    // A request was answered; emitted on the connection's thread, and connected to only
+    // when a log is wanted.
     void served(const RequestRecord &record);
     void stopped();
 

@@ -66,10 +66,11 @@ qint64 monotonicMs()
 
 } // namespace
 
-ServerThread::ServerThread(NextConnection next, QObject *parent)
+ServerThread::ServerThread(NextConnection next, Closed closed, QObject *parent)
     : QThread(parent)
     , request(new HTTP_Request)
     , nextConnection(std::move(next))
+    , closed(std::move(closed))
 {
     request->moveToThread(this);
 }
@@ -85,7 +86,6 @@ ServerThread::~ServerThread()
 
 void ServerThread::take(const Connection &connection)
 {
-    next = connection;
     headPhase = HeadPhase::Waiting;
     QMutexLocker locker(&descriptorMutex);
     descriptor = connection.descriptor;
@@ -115,8 +115,7 @@ void ServerThread::run()
     sigemptyset(&pipe);
     sigaddset(&pipe, SIGPIPE);
     pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
-    for (std::optional<Connection> given = nextConnection(this, false); given;
-         given = nextConnection(this, true))
+    for (std::optional<Connection> given = nextConnection(this); given; given = nextConnection(this))
         serve(*given);
     // The owner deletes the thread once Qt has told it the thread has finished, and
     // waits for it; the sanitizer sees neither, so the ordering is stated here.
@@ -134,12 +133,16 @@ void ServerThread::serve(const Connection &given)
     TarnwickSocket *socket = request->socket;
     if (!socket->setSocketDescriptor(connection.descriptor)) {
         Q_EMIT error(tr("Server error"), socket->errorString());
-        QMutexLocker locker(&descriptorMutex);
-        descriptor = -1;
-        ::close(int(connection.descriptor));
+        {
+            QMutexLocker locker(&descriptorMutex);
+            descriptor = -1;
+            ::close(int(connection.descriptor));
+        }
+        closed(this);
         return;
     }
 
+    bool answered = false;
     const QHostAddress peer = socket->peerAddress();
     if (!peer.isNull()) {
         peerText = peerName(peer);
@@ -152,21 +155,25 @@ void ServerThread::serve(const Connection &given)
             // Only an answer is worth the wait for the browser to hang up; a connection
             // without a whole request in time gets none and is cut at once below.
             request->close();
-            if (connection.recording) {
-                record.client = peerText;
-                record.method
-                    = request->session->method == RequestParser::Post ? Http::MethodPost : Http::MethodGet;
-                record.path = request->session->url.path(QUrl::FullyEncoded).toLatin1();
-                record.sent = socket->sentHere();
-                Q_EMIT served(record);
-            }
+            answered = true;
         }
     }
+    if (answered && connection.recording) {
+        record.client = peerText;
+        record.method = request->session->method == RequestParser::Post ? Http::MethodPost : Http::MethodGet;
+        record.path = request->session->url.path(QUrl::FullyEncoded).toLatin1();
+        record.sent = socket->sentHere();
+    }
     request->finish();
-
-    QMutexLocker locker(&descriptorMutex);
-    descriptor = -1;
-    socket->abort();
+    {
+        QMutexLocker locker(&descriptorMutex);
+        descriptor = -1;
+        socket->abort();
+    }
+    // The connection no longer counts against its client from here on.
+    closed(this);
+    if (answered && connection.recording)
+        Q_EMIT served(record);
 }
 
 void ServerThread::handle()

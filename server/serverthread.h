@@ -11,7 +11,6 @@
 #include <QString>
 #include <QStringList>
 #include <QThread>
-#include <QWaitCondition>
 
 #include <atomic>
 #include <functional>
@@ -46,14 +45,16 @@ public:
         // Whether served() is emitted.
         bool recording = false;
     };
-    // Called on the thread at its start and once each connection is done (done: one was):
-    // the next connection, or nothing when the thread is to end.
-    using NextConnection = std::function<std::optional<Connection>(ServerThread *, bool done)>;
+    // Called on the thread at its start and after each connection: the next connection, or
+    // nothing when the thread is to end.
+    using NextConnection = std::function<std::optional<Connection>(ServerThread *)>;
+    // Called on the thread as soon as its connection is closed, before the log hears of it.
+    using Closed = std::function<void(ServerThread *)>;
 
-    ServerThread(NextConnection next, QObject *parent);
+    ServerThread(NextConnection next, Closed closed, QObject *parent);
     ~ServerThread() override;
 
-    // Makes the thread's next connection this one (the owner's lock held): from here on
+    // Makes this connection the thread's next one (the owner's lock held): from here on
     // abortConnection() and closeIfWaiting() act on it.
     void take(const Connection &connection);
 
@@ -82,11 +83,6 @@ public:
     static HTML_Element_Manager HTML_Manager;
     // The failed logins of every client address.
     static LoginGuard loginGuard;
-
-    // The owner's: the connection handed over and not yet taken up by the thread, and the
-    // wake-up of a thread that waits for one. Both under the owner's lock.
-    std::optional<Connection> next;
-    QWaitCondition wakeUp;
 
 Q_SIGNALS:
     void newConnection(const QString &address);
@@ -126,6 +122,7 @@ private:
     void sendPage(const char *name, const QByteArray &status);
 
     NextConnection nextConnection;
+    Closed closed;
     // The connection being served.
     Connection connection;
     // What the answer was, for served().

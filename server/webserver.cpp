@@ -11,10 +11,12 @@
 
 #include <QHostAddress>
 #include <QMetaMethod>
-#include <QTimer>
 
+#include <cerrno>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 namespace {
@@ -41,34 +43,16 @@ void answerBusy(qintptr descriptor)
     ::close(fd);
 }
 
-// The client's address, for counting its connections.
-QString clientAddress(qintptr descriptor)
-{
-    sockaddr_storage address {};
-    socklen_t size = sizeof address;
-    if (::getpeername(int(descriptor), reinterpret_cast<sockaddr *>(&address), &size) != 0)
-        return QString();
-    return ServerThread::peerName(QHostAddress(reinterpret_cast<sockaddr *>(&address)));
-}
-
 } // namespace
 
 WebServer::WebServer(QObject *parent)
     : QTcpServer(parent)
     , maxPerAddress(Limits::MaxConnectionsPerAddress)
-    , headWaitMs(Limits::RequestWaitMs)
-    , bodyWaitMs(Limits::UploadSilenceMs)
 {
+    shape.headWaitMs = Limits::RequestWaitMs;
+    shape.bodyWaitMs = Limits::UploadSilenceMs;
     fitDescriptorLimit();
     setMaxConnections(Limits::MaxConnections);
-    // Qt stops accepting for good after an error that is not momentary, such as running
-    // out of descriptors; the connections wait in the system's queue, so it tries again.
-    connect(this, &QTcpServer::acceptError, this, [this] {
-        QTimer::singleShot(Limits::AcceptRetryMs, this, [this] {
-            if (isListening())
-                resumeAccepting();
-        });
-    });
     Configuration *current = Configuration::getCurrentConfig();
     port = current->getParam(ParamPort, ReadDefault::Port);
     configurationChanged(current);
@@ -82,13 +66,11 @@ WebServer::~WebServer()
     // bounded, and stop() has cut their sockets, so this is short.
     QMutexLocker locker(&mutex);
     quitting = true;
-    for (ServerThread *thread : qAsConst(idle))
-        thread->wakeUp.wakeOne();
+    listenerReady.wakeAll();
+    const QList<ServerThread *> every = std::exchange(all, {});
+    ended.clear();
     locker.unlock();
-    for (ServerThread *thread : findChildren<ServerThread *>()) {
-        thread->wait();
-        ThreadSanitizer::happensAfter(thread);
-    }
+    qDeleteAll(every);
 }
 
 bool WebServer::start()
@@ -101,6 +83,24 @@ bool WebServer::start()
         Q_EMIT error(tr("Unable to start the server"), text);
         return false;
     }
+    // The connection threads accept, each blocked in the system's accept until it hands
+    // them a connection, and ending after a while without one; Qt's own accepting is off.
+    pauseAccepting();
+    const int fd = int(socketDescriptor());
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    const timeval idle {Limits::IdleThreadMs / 1000, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &idle, sizeof idle);
+
+    QMutexLocker locker(&mutex);
+    shape.recording = isSignalConnected(QMetaMethod::fromSignal(&WebServer::served));
+    announce = isSignalConnected(QMetaMethod::fromSignal(&WebServer::newConnection));
+    listenDescriptor = fd;
+    if (parked > 0)
+        listenerReady.wakeAll();
+    else
+        startThread();
+    locker.unlock();
+
     HTTP_Request::sessionManager.startTimer();
     state = 1;
     Q_EMIT started();
@@ -109,13 +109,19 @@ bool WebServer::start()
 
 void WebServer::stop()
 {
-    close();
     TarnwickSocket::Stop();
     const bool wasListening = state == 1;
     state = 0;
     HTTP_Request::sessionManager.stopTimer();
 
     QMutexLocker locker(&mutex);
+    if (const int fd = std::exchange(listenDescriptor, -1); fd >= 0) {
+        // Wakes the threads waiting in accept; the descriptor is closed only once they have
+        // all left it, since its number could belong to another file by then.
+        ::shutdown(fd, SHUT_RDWR);
+        while (accepting > 0)
+            waitLocked(acceptorsLeft, Limits::StopCheckMs);
+    }
     for (ServerThread *thread : qAsConst(threads))
         thread->abortConnection();
     threads.clear();
@@ -123,13 +129,39 @@ void WebServer::stop()
     perClient.clear();
     closing = 0;
     locker.unlock();
+    close();
 
     if (wasListening)
         Q_EMIT stopped();
 }
 
+void WebServer::setHeadWait(int ms)
+{
+    QMutexLocker locker(&mutex);
+    shape.headWaitMs = ms;
+}
+
+void WebServer::setBodyWait(int ms)
+{
+    QMutexLocker locker(&mutex);
+    shape.bodyWaitMs = ms;
+}
+
+void WebServer::setMaxConnectionsPerAddress(int n)
+{
+    QMutexLocker locker(&mutex);
+    maxPerAddress = n;
+}
+
+void WebServer::setAllowedHosts(const QStringList &names)
+{
+    QMutexLocker locker(&mutex);
+    shape.hosts = names;
+}
+
 void WebServer::setMaxConnections(int n)
 {
+    QMutexLocker locker(&mutex);
     wantedConnections = qBound(1, n, Limits::MaxConnections);
     applyConnectionLimit();
 }
@@ -188,100 +220,143 @@ void WebServer::configurationChanged(Configuration *c)
     }
 }
 
-void WebServer::incomingConnection(qintptr socketDescriptor)
-{
-    if (TarnwickSocket::isStopped()) {
-        ::close(int(socketDescriptor));
-        return;
-    }
-    const QString client = clientAddress(socketDescriptor);
-    Configuration *settings = Configuration::getCurrentConfig();
-    ServerThread::Connection connection;
-    connection.descriptor = socketDescriptor;
-    connection.hosts = allowedHosts;
-    connection.authMode = settings->getParam(ParamAuthMode, ReadDefault::AuthMode);
-    connection.headWaitMs = headWaitMs;
-    connection.bodyWaitMs = bodyWaitMs;
-    connection.inlineFiles = settings->getParam(ParamInline, ReadDefault::Inline) == 1;
-    connection.recording = isSignalConnected(QMetaMethod::fromSignal(&WebServer::served));
-
-    // The excess is answered at once rather than queued: a browser told "busy" can try
-    // again, one left waiting cannot tell a busy server from a dead one.
-    QMutexLocker locker(&mutex);
-    if (!ended.isEmpty()) {
-        // They have left every list and are at most finishing in Qt, which the deletion
-        // waits for. (A finished() signal queued to deleteLater() would have Qt read the
-        // object while it finishes, an ordering the race detector cannot see.)
-        const QList<ServerThread *> done = std::exchange(ended, {});
-        locker.unlock();
-        qDeleteAll(done);
-        locker.relock();
-    }
-    if (perClient.value(client) >= maxPerAddress || !makeRoom()) {
-        locker.unlock();
-        answerBusy(socketDescriptor);
-        return;
-    }
-    ++perClient[client];
-    if (!idle.isEmpty()) {
-        // The thread that waited least is the one whose stack is still in the cache.
-        ServerThread *thread = idle.takeLast();
-        clientOf.insert(thread, client);
-        thread->take(connection);
-        threads.append(thread);
-        thread->wakeUp.wakeOne();
-        return;
-    }
-
-    auto *thread = new ServerThread(
-        [this](ServerThread *thread, bool done) { return nextConnection(thread, done); }, this);
-    // A connection needs little stack; a small one is quickly made.
-    thread->setStackSize(ConnectionStackSize);
-    if (isSignalConnected(QMetaMethod::fromSignal(&WebServer::newConnection)))
-        connect(thread, &ServerThread::newConnection, this, &WebServer::newConnection);
-    connect(thread, &ServerThread::error, this, &WebServer::error);
-    connect(thread, &ServerThread::served, this, &WebServer::served, Qt::DirectConnection);
-    connect(thread->request->socket, &TarnwickSocket::dataLimit, this, &WebServer::dataLimit);
-    clientOf.insert(thread, client);
-    thread->take(connection);
-    threads.append(thread);
-    thread->start(QThread::InheritPriority);
-
-    // The system may refuse another thread (the user's task limit); the connection is then
-    // one too many after all.
-    if (!thread->isRunning() && !thread->isFinished()) {
-        threads.removeOne(thread);
-        forget(thread);
-        locker.unlock();
-        delete thread;
-        answerBusy(socketDescriptor);
-    }
-}
-
-std::optional<ServerThread::Connection> WebServer::nextConnection(ServerThread *thread, bool done)
+void WebServer::connectionClosed(ServerThread *thread)
 {
     QMutexLocker locker(&mutex);
-    // The connection it served is done (unless a stop forgot it already).
-    if (done && threads.removeOne(thread)) {
+    if (threads.removeOne(thread)) {
         if (thread->closedWhileWaiting())
             --closing;
         forget(thread);
     }
-    if (!thread->next && !quitting && idle.size() < Limits::MaxIdleThreads) {
-        idle.append(thread);
-        while (!thread->next && !quitting) {
-            ThreadSanitizer::mutexUnlockedInside(&mutex);
-            const bool woken = thread->wakeUp.wait(&mutex, QDeadlineTimer(Limits::IdleThreadMs));
-            ThreadSanitizer::mutexLockedInside(&mutex);
+}
+
+std::optional<ServerThread::Connection> WebServer::nextConnection(ServerThread *thread)
+{
+    QMutexLocker locker(&mutex);
+    while (!quitting) {
+        if (listenDescriptor < 0) {
+            if (parked >= Limits::MaxIdleThreads)
+                break;
+            ++parked;
+            const bool woken = waitLocked(listenerReady, Limits::IdleThreadMs);
+            --parked;
             if (!woken)
                 break;
+            continue;
         }
-        idle.removeOne(thread);
+        if (accepting >= Limits::MaxIdleThreads)
+            break;
+        const int fd = listenDescriptor;
+        ++accepting;
+        locker.unlock();
+        sockaddr_storage peer {};
+        socklen_t size = sizeof peer;
+        const int socket = ::accept4(fd, reinterpret_cast<sockaddr *>(&peer), &size, SOCK_CLOEXEC);
+        const int failure = errno;
+        locker.relock();
+        --accepting;
+        if (listenDescriptor != fd) {
+            // Stopped meanwhile.
+            if (accepting == 0)
+                acceptorsLeft.wakeAll();
+            if (socket >= 0)
+                ::close(socket);
+            continue;
+        }
+        if (socket >= 0) {
+            // Someone must go on accepting while this thread serves.
+            if (accepting == 0)
+                startThread();
+            std::optional<ServerThread::Connection> connection
+                = admit(thread, socket, QHostAddress(reinterpret_cast<sockaddr *>(&peer)), locker);
+            if (connection)
+                return connection;
+        } else if (failure == EAGAIN || failure == EWOULDBLOCK) {
+            // No connection came for a while: the thread ends, unless it is the last one
+            // waiting in accept.
+            if (accepting > 0)
+                break;
+        } else if (failure == EMFILE || failure == ENFILE || failure == ENOBUFS || failure == ENOMEM) {
+            // Out of descriptors or memory for the moment; the connection waits in the
+            // system's queue meanwhile.
+            waitLocked(listenerReady, Limits::AcceptRetryMs);
+        }
     }
-    std::optional<ServerThread::Connection> given = std::exchange(thread->next, std::nullopt);
-    if (!given)
-        ended.append(thread);
-    return given;
+    ended.append(thread);
+    QMetaObject::invokeMethod(this, &WebServer::deleteEnded, Qt::QueuedConnection);
+    return std::nullopt;
+}
+
+std::optional<ServerThread::Connection>
+WebServer::admit(ServerThread *thread, int descriptor, const QHostAddress &peer, QMutexLocker<QMutex> &locker)
+{
+    if (TarnwickSocket::isStopped()) {
+        ::close(descriptor);
+        return std::nullopt;
+    }
+    // The excess is answered at once rather than queued: a browser told "busy" can try
+    // again, one left waiting cannot tell a busy server from a dead one.
+    const QString client = ServerThread::peerName(peer);
+    if (perClient.value(client) >= maxPerAddress || !makeRoom()) {
+        locker.unlock();
+        answerBusy(descriptor);
+        locker.relock();
+        return std::nullopt;
+    }
+    ++perClient[client];
+    clientOf.insert(thread, client);
+    ServerThread::Connection connection = shape;
+    connection.descriptor = descriptor;
+    thread->take(connection);
+    threads.append(thread);
+    locker.unlock();
+
+    const Configuration *settings = Configuration::getCurrentConfig();
+    connection.authMode = settings->getParam(ParamAuthMode, ReadDefault::AuthMode);
+    connection.inlineFiles = settings->getParam(ParamInline, ReadDefault::Inline) == 1;
+    return connection;
+}
+
+void WebServer::startThread()
+{
+    auto *thread = new ServerThread([this](ServerThread *thread) { return nextConnection(thread); },
+                                    [this](ServerThread *thread) { connectionClosed(thread); }, nullptr);
+    // It may be started from another connection thread; it belongs to the owner's.
+    thread->moveToThread(QObject::thread());
+    // A connection needs little stack; a small one is quickly made.
+    thread->setStackSize(ConnectionStackSize);
+    if (announce)
+        connect(thread, &ServerThread::newConnection, this, &WebServer::newConnection);
+    connect(thread, &ServerThread::error, this, &WebServer::error);
+    connect(thread, &ServerThread::served, this, &WebServer::served, Qt::DirectConnection);
+    connect(thread->request->socket, &TarnwickSocket::dataLimit, this, &WebServer::dataLimit);
+    all.append(thread);
+    thread->start(QThread::InheritPriority);
+    // The system may refuse another thread (the user's task limit); the connections then
+    // wait in the system's queue for a thread that is done with its own.
+    if (!thread->isRunning() && !thread->isFinished()) {
+        all.removeOne(thread);
+        delete thread;
+    }
+}
+
+void WebServer::deleteEnded()
+{
+    QMutexLocker locker(&mutex);
+    const QList<ServerThread *> done = std::exchange(ended, {});
+    for (ServerThread *thread : done)
+        all.removeOne(thread);
+    locker.unlock();
+    // They have left every list and are at most finishing in Qt, which the deletion waits for.
+    qDeleteAll(done);
+}
+
+bool WebServer::waitLocked(QWaitCondition &condition, int ms)
+{
+    ThreadSanitizer::mutexUnlockedInside(&mutex);
+    const bool woken = condition.wait(&mutex, QDeadlineTimer(ms));
+    ThreadSanitizer::mutexLockedInside(&mutex);
+    return woken;
 }
 
 bool WebServer::makeRoom()

@@ -9,11 +9,14 @@
 #include <QMutex>
 #include <QStringList>
 #include <QTcpServer>
+#include <QWaitCondition>
 
 class Configuration;
 
-// Listens on the configured port and hands every connection to a thread of its own.
-// It reaches the window only through its signals.
+// Listens on the configured port and serves every connection on a thread of its own. The
+// connection threads accept the connections themselves: each idle one waits in the
+// system's accept, which hands a new connection to one of them, so a request costs no
+// hand-over between threads. It reaches the window only through its signals.
 class WebServer : public QTcpServer
 {
     Q_OBJECT
@@ -27,26 +30,26 @@ public:
     void stop();
     // 0 stopped, 1 listening.
     int getState() const { return state; }
-    // Connection threads that have not ended yet.
+    // Connections being served.
     int threadCount() const;
 
     // The time a connection has for its request head, from now on; by default
     // Limits::RequestWaitMs.
-    void setHeadWait(int ms) { headWaitMs = ms; }
+    void setHeadWait(int ms);
     // The pace a request body must keep from now on: a block within every ms milliseconds;
     // by default Limits::UploadSilenceMs.
-    void setBodyWait(int ms) { bodyWaitMs = ms; }
+    void setBodyWait(int ms);
     // Connections served at once, from now on; at most (and by default)
     // Limits::MaxConnections, and no more than the descriptor limit leaves room for.
     void setMaxConnections(int n);
     // Connections one client address may hold at once, from now on; by default
     // Limits::MaxConnectionsPerAddress. One client cannot take every connection.
-    void setMaxConnectionsPerAddress(int n) { maxPerAddress = n; }
+    void setMaxConnectionsPerAddress(int n);
     // Where start() listens: every IPv4 address unless set, as the window shows them.
     void setBindAddress(const QHostAddress &address) { bindAddress = address; }
     // The names besides addresses and "localhost" that a request's Host may give, from
     // now on; a request for any other name is refused.
-    void setAllowedHosts(const QStringList &names) { allowedHosts = names; }
+    void setAllowedHosts(const QStringList &names);
 
 public Q_SLOTS:
     void configurationChanged(Configuration *c);
@@ -65,13 +68,24 @@ Q_SIGNALS:
     void served(const RequestRecord &record);
     void stopped();
 
-protected:
-    void incomingConnection(qintptr socketDescriptor) override;
-
 private:
-    // On a connection's thread once it is done: the thread's next connection, when one
-    // comes while it waits among the idle ones; nothing when it is to end.
-    std::optional<ServerThread::Connection> nextConnection(ServerThread *thread, bool done);
+    // On a connection's thread, at its start and after each connection: waits in accept for
+    // the thread's next connection, or while the server is stopped for a start. Nothing
+    // when the thread is to end: idle for Limits::IdleThreadMs, one of too many idle ones,
+    // or the server is being deleted.
+    std::optional<ServerThread::Connection> nextConnection(ServerThread *thread);
+    // On a connection's thread: its connection is closed (unless a stop forgot it already).
+    void connectionClosed(ServerThread *thread);
+    // The connection just accepted, when it is the thread's to serve (the lock held); the
+    // excess is answered "busy", and once stopped, closed.
+    std::optional<ServerThread::Connection> admit(ServerThread *thread, int descriptor,
+                                                  const QHostAddress &peer, QMutexLocker<QMutex> &locker);
+    // Starts one more connection thread (the lock held).
+    void startThread();
+    // Deletes the threads that have ended, on the owner's thread.
+    void deleteEnded();
+    // Waits on condition for at most ms (the lock held); false when the time ran out.
+    bool waitLocked(QWaitCondition &condition, int ms);
     // Forgets the client of the thread's connection (the lock held).
     void forget(ServerThread *thread);
     // Whether a new connection may have a thread: below the limit, or once the connection
@@ -83,22 +97,29 @@ private:
     void applyConnectionLimit();
 
     // Under the lock: the threads serving a connection, in the order the connections came,
-    // with the client address of each; the threads waiting for one; those that are ending,
-    // for the owner to delete; the end of them all.
+    // with the client address of each; every thread not deleted yet, and those of them that
+    // have ended; the threads waiting in accept, and those waiting for a start; the
+    // listening descriptor the threads accept on (-1 while stopped); the end of them all.
     QList<ServerThread *> threads;
-    QList<ServerThread *> idle;
+    QList<ServerThread *> all;
     QList<ServerThread *> ended;
+    int accepting = 0;
+    int parked = 0;
+    int listenDescriptor = -1;
     bool quitting = false;
+    QWaitCondition listenerReady;
+    QWaitCondition acceptorsLeft;
     QHash<ServerThread *, QString> clientOf;
     QHash<QString, int> perClient;
+    // What every connection takes along, but for its descriptor; and whether the threads
+    // announce their connections.
+    ServerThread::Connection shape;
+    bool announce = false;
     int maxPerAddress;
     QHostAddress bindAddress {QHostAddress::AnyIPv4};
-    QStringList allowedHosts;
     mutable QMutex mutex;
     int state = 0;
     int port;
-    int headWaitMs;
-    int bodyWaitMs;
     // As asked for, and as applied: within the room the descriptor limit leaves.
     int wantedConnections;
     int threadRoom;

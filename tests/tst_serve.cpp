@@ -208,9 +208,8 @@ void tst_Serve::receives()
     QFile stored(downloads + QLatin1String("/s.txt"));
     QVERIFY(stored.open(QIODevice::ReadOnly));
     QCOMPARE(stored.readAll(), QByteArray("sent"));
-    QTRY_VERIFY(serving.output.contains(" POST /upload 202 ")
-                && serving.output.contains("refused s.txt: the name is taken\n"));
-    QVERIFY(serving.output.contains("stored s.txt (4 bytes)\n"));
+    QTRY_VERIFY(serving.output.contains("refused s.txt: the name is taken\n")
+                && serving.output.contains("stored s.txt (4 bytes)\n"));
     QCOMPARE(serving.terminate(), 0);
 }
 

@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -56,7 +57,8 @@ qint64 run(const QString &path, int downloads, double *seconds)
             return 0;
         senders.emplace_back(QThread::create([server, path] {
             TarnwickSocket socket;
-            socket.setSocketDescriptor(server);
+            ::fcntl(server, F_SETFL, ::fcntl(server, F_GETFL) | O_NONBLOCK);
+            socket.open(server, QHostAddress());
             socket.write("HTTP/1.1 202 OK\r\n\r\n");
             QFile file(path);
             if (file.open(QIODevice::ReadOnly))

@@ -5,7 +5,6 @@
 #include "multipart.h"
 #include "socketwait.h"
 
-#include <QAbstractSocket>
 #include <QFile>
 
 #include <cerrno>
@@ -13,10 +12,8 @@
 #include <poll.h>
 #include <sys/socket.h>
 
-BodyReader::BodyReader(QAbstractSocket &socket, DataBudget &budget, const std::atomic<bool> &stop,
-                       std::function<void(qint64)> counted)
-    : m_socket(socket)
-    , m_budget(budget)
+BodyReader::BodyReader(DataBudget &budget, const std::atomic<bool> &stop, std::function<void(qint64)> counted)
+    : m_budget(budget)
     , m_stop(stop)
     , m_counted(std::move(counted))
     , m_waitMs(Limits::UploadSilenceMs)
@@ -27,18 +24,10 @@ qint64 BodyReader::receive(char *data, qint64 maxSize)
     if (m_blockDue.isForever())
         m_blockDue.setRemainingTime(m_waitMs);
 
-    // What Qt read ahead while the request head was looked at comes first.
-    if (m_socket.QIODevice::bytesAvailable() > 0) {
-        const qint64 n = m_socket.QIODevice::read(data, qMin(maxSize, m_socket.QIODevice::bytesAvailable()));
-        keepPace(n);
-        return n;
-    }
-
-    const int fd = static_cast<int>(m_socket.socketDescriptor());
     for (;;) {
-        if (m_stop)
+        if (m_stop || m_fd < 0)
             return 0;
-        const ssize_t n = ::recv(fd, data, static_cast<size_t>(maxSize), MSG_DONTWAIT);
+        const ssize_t n = ::recv(m_fd, data, static_cast<size_t>(maxSize), MSG_DONTWAIT);
         if (n >= 0) {
             keepPace(n);
             return n;
@@ -48,7 +37,7 @@ qint64 BodyReader::receive(char *data, qint64 maxSize)
         if (errno != EAGAIN && errno != EWOULDBLOCK)
             return -1;
         // Waits only for the block that is due.
-        if (!SocketWait::until(fd, POLLIN, m_blockDue, m_stop))
+        if (!SocketWait::until(m_fd, POLLIN, m_blockDue, m_stop))
             return 0;
     }
 }

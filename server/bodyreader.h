@@ -8,16 +8,14 @@
 #include <functional>
 
 class DataBudget;
-class QAbstractSocket;
 class QFile;
 
 /*!
     Reads a request body from a connection at the pace every body must keep:
     Limits::BlockSize bytes within every wait (Limits::UploadSilenceMs unless set), over all
     reads of it, so that a body trickled a few bytes at a time ends as one that fell silent
-    would. What Qt read ahead with the request head comes first, then large reads straight
-    from the socket; unlike Qt's own reads, the end of the browser's data leaves the socket
-    open for the answer. Each piece is sized by the data budget and counted.
+    would. The end of the browser's data leaves the socket open for the answer. Each piece
+    is sized by the data budget and counted.
 */
 class BodyReader
 {
@@ -37,8 +35,10 @@ public:
     };
 
     // counted(n): n more bytes came; counted(0): none did, look at the limit.
-    BodyReader(QAbstractSocket &socket, DataBudget &budget, const std::atomic<bool> &stop,
-               std::function<void(qint64)> counted);
+    BodyReader(DataBudget &budget, const std::atomic<bool> &stop, std::function<void(qint64)> counted);
+
+    // The connection's descriptor, not blocking; -1 when there is none.
+    void setDescriptor(int fd) { m_fd = fd; }
 
     // For the next body, which must bring a block within every waitMs.
     void reset(int waitMs)
@@ -71,7 +71,7 @@ private:
     void keepPace(qint64 n);
     SaveResult ended() const;
 
-    QAbstractSocket &m_socket;
+    int m_fd = -1;
     DataBudget &m_budget;
     const std::atomic<bool> &m_stop;
     std::function<void(qint64)> m_counted;

@@ -18,14 +18,6 @@ namespace {
 
 const char FormType[] = "application/x-www-form-urlencoded";
 
-// Waits for more bytes until the deadline; false when none came.
-bool waitForMore(TarnwickSocket *socket, const QDeadlineTimer &deadline)
-{
-    if (deadline.hasExpired())
-        return false;
-    return socket->waitForReadyRead(int(deadline.remainingTime()));
-}
-
 // Follows the lines of a head as its bytes arrive, to tell when parsing it again can give
 // a new verdict: its empty line has come, or it has outgrown a bound. Parsing only then
 // keeps a head trickled a byte at a time as cheap as one sent at once.
@@ -96,7 +88,7 @@ void HTTP_Request::finish()
 
 bool HTTP_Request::start(int waitMs, bool headAllowed)
 {
-    if (!socket->isValid())
+    if (!socket->isOpen())
         return false;
 
     // The whole head, up to its empty line, however it is split into segments. The first
@@ -106,10 +98,11 @@ bool HTTP_Request::start(int waitMs, bool headAllowed)
     HeadWatch watch;
     RequestParser::ParseResult parsed;
     for (;;) {
-        if (socket->bytesAvailable() == 0 && !waitForMore(socket, deadline))
-            return false;
         const qsizetype before = received.size();
-        received += socket->read(Limits::MaxHeadSize + 1 - before);
+        const QByteArray part = socket->read(Limits::MaxHeadSize + 1 - before, deadline);
+        if (part.isEmpty())
+            return false;
+        received += part;
         // A head completed by the read that reached the data limit still counts: an upload
         // is then told that nothing was kept.
         if (watch.arrived(received, before) || before == 0)
@@ -145,9 +138,7 @@ bool HTTP_Request::start(int waitMs, bool headAllowed)
         sendContinue();
         QByteArray body = bodyAhead;
         while (body.size() < head.contentLength) {
-            if (socket->bytesAvailable() == 0 && !waitForMore(socket, deadline))
-                return false;
-            const QByteArray part = socket->read(head.contentLength - body.size());
+            const QByteArray part = socket->read(head.contentLength - body.size(), deadline);
             if (part.isEmpty())
                 return false;
             body += part;
@@ -169,13 +160,11 @@ void HTTP_Request::sendContinue()
         return;
     expectsContinue = false;
     socket->write(QByteArray(Http::Version) + Http::StatusContinue + Http::Crlf + Http::Crlf);
-    socket->flush();
 }
 
 Multipart::PartHeadResult HTTP_Request::readPartHead(const QByteArray &boundary)
 {
-    // Read by hand rather than through Qt, which would close the socket at the end of the
-    // browser's data and so lose the answer to a body cut short.
+    // At the pace of a body, within its announced length.
     const qint64 window = qMin<qint64>(session->contentLength, Limits::MaxPartHead + 1);
     QByteArray received = bodyAhead;
     const qsizetype ahead = bodyAhead.size();
@@ -202,38 +191,28 @@ Multipart::PartHeadResult HTTP_Request::readPartHead(const QByteArray &boundary)
     return part;
 }
 
-void HTTP_Request::close()
+void HTTP_Request::endAnswer()
 {
+    if (!socket->isOpen())
+        return;
+    const int fd = socket->socketDescriptor();
     // A stop shuts the reading side, and from then on the system no longer opens the
     // window of a browser that may still be sending its request: closed in order, the
     // browser would wait for room until it gives up. A reset tells it at once, unless it
     // was given a last answer that the reset would overtake.
-    if (TarnwickSocket::isStopped() && !answeredAfterStop && (!headRead || unreadBody > 0)
-        && socket->socketDescriptor() >= 0) {
+    if (TarnwickSocket::isStopped() && !answeredAfterStop && (!headRead || unreadBody > 0)) {
         const linger reset {1, 0};
-        ::setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
-        socket->abort();
+        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
         return;
     }
-
-    // A browser may end its sending side once its request is out; Qt's own wait for the
-    // writes would read that end and close the socket with the answer still unsent.
-    const QDeadlineTimer deadline(Limits::DisconnectWaitMs);
-    socket->flushPending(int(deadline.remainingTime()));
 
     // A browser still sending a body would take a plain close as a reset and lose the
     // answer; after our FIN it reads the answer, and we read what it still sends, up to a
     // bound: a client that keeps sending is cut off with a reset. A browser that sent its
-    // request whole and nothing after it closes in order at once, and the thread is free.
+    // request whole and nothing after it is closed in order at once.
     int unread = 0;
-    if (headRead && unreadBody == 0 && socket->bytesAvailable() == 0 && socket->socketDescriptor() >= 0
-        && ::ioctl(int(socket->socketDescriptor()), FIONREAD, &unread) == 0 && unread == 0) {
-        socket->abort();
+    if (headRead && unreadBody == 0 && ::ioctl(fd, FIONREAD, &unread) == 0 && unread == 0)
         return;
-    }
-    if (socket->state() == QAbstractSocket::ConnectedState) {
-        ::shutdown(int(socket->socketDescriptor()), SHUT_WR);
-        socket->drain(Limits::MaxDrain, deadline);
-    }
-    socket->abort();
+    ::shutdown(fd, SHUT_WR);
+    socket->drain(Limits::MaxDrain, QDeadlineTimer(Limits::DisconnectWaitMs));
 }

@@ -48,11 +48,11 @@ public:
     // fell behind.
     Multipart::PartHeadResult readPartHead(const QByteArray &boundary);
 
-    // Lets the answer reach the browser, then hangs up: flushes what is written, shuts
-    // down the sending side, drains what the browser still sends (so the close does
-    // not reset the connection) and waits at most Limits::DisconnectWaitMs. Once the
-    // server has stopped, a browser still sending its body gets a reset instead.
-    void close();
+    // Readies the connection for its close once the answer is written: when the browser may
+    // still be sending, shuts down the sending side and drains what comes (so the close
+    // does not reset the connection), for at most Limits::DisconnectWaitMs. Once the server
+    // has stopped, a browser still sending its body is to get a reset instead.
+    void endAnswer();
 
     // The connection's own record: the request's data, and after start() the browser's
     // session id (a fresh one when it brought none the server knows) and its login.

@@ -117,8 +117,8 @@ void ServerThread::run()
     pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
     for (std::optional<Connection> given = nextConnection(this); given; given = nextConnection(this))
         serve(*given);
-    // The owner deletes the thread once Qt has told it the thread has finished, and
-    // waits for it; the sanitizer sees neither, so the ordering is stated here.
+    // The owner deletes the thread once it has ended, and waits for it in Qt; the sanitizer
+    // does not see that wait, so the ordering is stated here.
     ThreadSanitizer::happensBefore(this);
 }
 
@@ -131,21 +131,11 @@ void ServerThread::serve(const Connection &given)
     responseType.clear();
     request->reset(connection.bodyWaitMs);
     TarnwickSocket *socket = request->socket;
-    if (!socket->setSocketDescriptor(connection.descriptor)) {
-        Q_EMIT error(tr("Server error"), socket->errorString());
-        {
-            QMutexLocker locker(&descriptorMutex);
-            descriptor = -1;
-            ::close(int(connection.descriptor));
-        }
-        closed(this);
-        return;
-    }
+    socket->open(int(connection.descriptor), connection.peer);
 
     bool answered = false;
-    const QHostAddress peer = socket->peerAddress();
-    if (!peer.isNull()) {
-        peerText = peerName(peer);
+    if (!connection.peer.isNull()) {
+        peerText = connection.client;
         Q_EMIT newConnection(peerText);
         const bool complete = request->start(connection.headWaitMs, connection.inlineFiles);
         HeadPhase waiting = HeadPhase::Waiting;
@@ -154,7 +144,7 @@ void ServerThread::serve(const Connection &given)
             handle();
             // Only an answer is worth the wait for the browser to hang up; a connection
             // without a whole request in time gets none and is cut at once below.
-            request->close();
+            request->endAnswer();
             answered = true;
         }
     }
@@ -165,13 +155,14 @@ void ServerThread::serve(const Connection &given)
         record.sent = socket->sentHere();
     }
     request->finish();
+    // Told just before the close rather than after it, so that a browser that connects
+    // again as soon as it sees the end is not counted twice.
+    closed(this);
     {
         QMutexLocker locker(&descriptorMutex);
         descriptor = -1;
         socket->abort();
     }
-    // The connection no longer counts against its client from here on.
-    closed(this);
     if (answered && connection.recording)
         Q_EMIT served(record);
 }
@@ -264,8 +255,7 @@ void ServerThread::forbid(const QByteArray &page)
 {
     responseLength = page.size();
     responseType = Http::TypeHtml;
-    sendHeader(Http::StatusForbidden, QByteArray());
-    writeBody(page);
+    sendAnswer(Http::StatusForbidden, QByteArray(), page);
 }
 
 void ServerThread::refuse()
@@ -273,14 +263,11 @@ void ServerThread::refuse()
     if (connection.authMode == AuthBasic) {
         responseLength = 0;
         responseType = Http::TypeHtml;
-        sendHeader(Http::StatusUnauthorized, Http::BasicChallenge);
-        TarnwickSocket *socket = request->socket;
-        socket->write(Http::Crlf);
-        if (headOnly)
-            return;
-        socket->write("<h1>");
-        socket->writeTranslatedUtf8("Wrong password");
-        socket->write("</h1>");
+        // The challenge is the header's last line; its end comes here.
+        QByteArray answer = header(Http::StatusUnauthorized, Http::BasicChallenge) + Http::Crlf;
+        if (!headOnly)
+            answer += "<h1>" + tr("Wrong password").toUtf8() + "</h1>";
+        request->socket->write(answer);
         return;
     }
     sendPage(LoginPage, Http::StatusOk);
@@ -334,10 +321,9 @@ void ServerThread::sendHeader(const QByteArray &status, const QByteArray &last)
     request->socket->write(header(status, last));
 }
 
-void ServerThread::writeBody(const QByteArray &body)
+void ServerThread::sendAnswer(const QByteArray &status, const QByteArray &last, const QByteArray &body)
 {
-    if (!headOnly)
-        request->socket->write(body);
+    request->socket->write(headOnly ? header(status, last) : header(status, last) + body);
 }
 
 QByteArray ServerThread::header(const QByteArray &status, const QByteArray &last)
@@ -363,9 +349,9 @@ void ServerThread::notFound(const QByteArray &file)
 {
     responseLength = 0;
     responseType = Http::TypeHtml;
-    sendHeader(Http::StatusNotFound, QByteArray());
-    writeBody(Html::notFoundPage(QString::fromUtf8(RequestParser::decodedPath(request->session->url)),
-                                 QString::fromUtf8(file)));
+    sendAnswer(Http::StatusNotFound, QByteArray(),
+               Html::notFoundPage(QString::fromUtf8(RequestParser::decodedPath(request->session->url)),
+                                  QString::fromUtf8(file)));
 }
 
 void ServerThread::sendFile(const QByteArray &path, const QByteArray &status, const QByteArray &type,
@@ -430,9 +416,13 @@ void ServerThread::sendFile(const QByteArray &path, const QByteArray &status, co
     } else {
         responseType = type;
     }
-    sendHeader(part ? QByteArray(Http::StatusPartial) : status, last);
-    if (!headOnly)
-        request->socket->sendFile(fd, part ? range.first : 0, responseLength);
+    const QByteArray head = header(part ? QByteArray(Http::StatusPartial) : status, last);
+    if (headOnly || responseLength == 0) {
+        request->socket->write(head);
+        return;
+    }
+    request->socket->writeHeader(head);
+    request->socket->sendFile(fd, part ? range.first : 0, responseLength);
 }
 
 void ServerThread::sendDir(const QByteArray &path)
@@ -472,7 +462,7 @@ void ServerThread::sendDir(const QByteArray &path)
                                 thumbnails ? FolderPage::thumbnailBody() : QByteArray(FolderPage::PlainBody),
                                 shared);
     });
-    sendHeader(Http::StatusOk, QByteArray());
+    request->socket->writeHeader(header(Http::StatusOk, QByteArray()));
     request->socket->sendBytes(*page);
 }
 

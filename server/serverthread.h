@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 #include <QFileInfo>
+#include <QHostAddress>
 #include <QMutex>
 #include <QString>
 #include <QStringList>
@@ -17,7 +18,6 @@
 #include <optional>
 
 class HTTP_Request;
-class QHostAddress;
 
 /*!
     Serves the one request of each connection it is given, one connection after the other:
@@ -34,6 +34,9 @@ public:
     struct Connection
     {
         qintptr descriptor = -1;
+        // The client, and its address as the status line shows it.
+        QHostAddress peer;
+        QString client;
         // The names the Host of a request may give besides addresses and "localhost".
         QStringList hosts;
         int authMode = 0;
@@ -107,8 +110,9 @@ private:
     void answer(const QByteArray &path);
     void sendHeader(const QByteArray &status, const QByteArray &last);
     QByteArray header(const QByteArray &status, const QByteArray &last);
-    // Writes the body of an answer, unless the request asked for the header alone.
-    void writeBody(const QByteArray &body);
+    // Writes an answer in one piece: its header, and the body unless the request asked for
+    // the header alone.
+    void sendAnswer(const QByteArray &status, const QByteArray &last, const QByteArray &body);
     // One of the pages that answer an upload; also after a stop, which cut it short.
     // note: what it came to, for the log.
     void uploadAnswer(const char *page, const QByteArray &status, const QString &note);

@@ -4,9 +4,11 @@
 #include "limits.h"
 #include "socketwait.h"
 
-#include <QFile>
-
+#include <cerrno>
+#include <netinet/in.h>
 #include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 std::atomic<qint64> TarnwickSocket::Sent {0};
 std::atomic<qint64> TarnwickSocket::Received {0};
@@ -14,10 +16,43 @@ std::atomic<qint64> TarnwickSocket::Limit {0};
 std::atomic<bool> TarnwickSocket::stop {false};
 DataBudget TarnwickSocket::budget(Sent, Received, Limit, stop);
 
+namespace {
+
+// What a read takes at most in one go; a request head is read in a few of these at most.
+constexpr qint64 ReadPiece = 16 * 1024;
+
+// For the writes that go on after a stop.
+const std::atomic<bool> never {false};
+
+// An address of the socket, as getsockname() gives it.
+QHostAddress localSocketAddress(int fd, quint16 *port)
+{
+    sockaddr_storage address {};
+    socklen_t size = sizeof address;
+    if (fd < 0 || ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size) != 0)
+        return QHostAddress();
+    int portNumber = 0;
+    QHostAddress host(reinterpret_cast<sockaddr *>(&address));
+    if (address.ss_family == AF_INET)
+        portNumber = ntohs(reinterpret_cast<sockaddr_in *>(&address)->sin_port);
+    else if (address.ss_family == AF_INET6)
+        portNumber = ntohs(reinterpret_cast<sockaddr_in6 *>(&address)->sin6_port);
+    if (port)
+        *port = quint16(portNumber);
+    return host;
+}
+
+} // namespace
+
 TarnwickSocket::TarnwickSocket(QObject *parent)
-    : QTcpSocket(parent)
-    , body(*this, budget, stop, [this](qint64 n) { count(Received, n); })
+    : QObject(parent)
+    , body(budget, stop, [this](qint64 n) { count(Received, n); })
 { }
+
+TarnwickSocket::~TarnwickSocket()
+{
+    abort();
+}
 
 void TarnwickSocket::Start()
 {
@@ -34,13 +69,52 @@ bool TarnwickSocket::isStopped()
     return stop;
 }
 
-QByteArray TarnwickSocket::read(qint64 maxSize)
+void TarnwickSocket::open(int fd, const QHostAddress &peer)
 {
-    if (isStopped())
-        return QByteArray();
-    const QByteArray data = QIODevice::read(maxSize);
-    count(Received, data.size());
-    return data;
+    abort();
+    m_fd = fd;
+    m_peer = peer;
+    body.setDescriptor(fd);
+}
+
+void TarnwickSocket::abort()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+    body.setDescriptor(-1);
+}
+
+QHostAddress TarnwickSocket::localAddress() const
+{
+    return localSocketAddress(m_fd, nullptr);
+}
+
+quint16 TarnwickSocket::localPort() const
+{
+    quint16 port = 0;
+    localSocketAddress(m_fd, &port);
+    return port;
+}
+
+QByteArray TarnwickSocket::read(qint64 maxSize, const QDeadlineTimer &deadline)
+{
+    QByteArray data(qMin(maxSize, ReadPiece), Qt::Uninitialized);
+    for (;;) {
+        if (isStopped() || m_fd < 0 || data.isEmpty())
+            return QByteArray();
+        const ssize_t n = ::recv(m_fd, data.data(), size_t(data.size()), MSG_DONTWAIT);
+        if (n > 0) {
+            data.truncate(n);
+            count(Received, n);
+            return data;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)
+            || !SocketWait::until(m_fd, POLLIN, deadline, stop))
+            return QByteArray();
+    }
 }
 
 qint64 TarnwickSocket::write(const char *text)
@@ -52,9 +126,7 @@ qint64 TarnwickSocket::write(const char *data, qint64 len)
 {
     if (isStopped())
         return 0;
-    const qint64 n = QIODevice::write(data, len);
-    count(Sent, n);
-    return n;
+    return sendAll(data, len, stop);
 }
 
 qint64 TarnwickSocket::write(const QByteArray &data)
@@ -62,37 +134,53 @@ qint64 TarnwickSocket::write(const QByteArray &data)
     return write(data.constData(), data.size());
 }
 
+qint64 TarnwickSocket::writeHeader(const QByteArray &header)
+{
+    if (isStopped())
+        return 0;
+    return sendAll(header.constData(), header.size(), stop, MSG_MORE);
+}
+
 qint64 TarnwickSocket::writeAfterStop(const QByteArray &data)
 {
-    const qint64 n = QIODevice::write(data);
-    count(Sent, n);
-    return n;
+    return sendAll(data.constData(), data.size(), never);
+}
+
+qint64 TarnwickSocket::sendAll(const char *data, qint64 len, const std::atomic<bool> &until, int flags)
+{
+    const QDeadlineTimer deadline(Limits::SendWaitMs);
+    qint64 done = 0;
+    while (done < len && m_fd >= 0) {
+        const ssize_t n = ::send(m_fd, data + done, size_t(len - done), flags | MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            done += n;
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)
+            && SocketWait::until(m_fd, POLLOUT, deadline, until))
+            continue;
+        break;
+    }
+    count(Sent, done);
+    return done;
 }
 
 void TarnwickSocket::drain(qint64 maxBytes, const QDeadlineTimer &deadline)
 {
     char sink[16 * 1024];
-    while (maxBytes > 0 && !deadline.hasExpired() && state() == QAbstractSocket::ConnectedState) {
-        if (QIODevice::bytesAvailable() == 0 && !waitForReadyRead(int(deadline.remainingTime())))
+    while (maxBytes > 0 && m_fd >= 0) {
+        const ssize_t n = ::recv(m_fd, sink, size_t(qMin<qint64>(sizeof sink, maxBytes)), MSG_DONTWAIT);
+        if (n > 0) {
+            count(Received, n);
+            maxBytes -= n;
+        } else if (n == 0 || (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)) {
             break;
-        const qint64 n = QIODevice::read(sink, qMin<qint64>(sizeof sink, maxBytes));
-        if (n < 0)
+        } else if (errno != EINTR && !SocketWait::until(m_fd, POLLIN, deadline, never)) {
             break;
-        count(Received, n);
-        maxBytes -= n;
+        }
     }
-}
-
-qint64 TarnwickSocket::writeTranslatedUtf8(const QByteArray &text)
-{
-    if (isStopped())
-        return 0;
-    return write(tr(text.constData()).toUtf8());
-}
-
-bool TarnwickSocket::atEnd() const
-{
-    return isStopped() || QTcpSocket::atEnd();
 }
 
 void TarnwickSocket::count(std::atomic<qint64> &total, qint64 n)
@@ -115,35 +203,19 @@ void TarnwickSocket::checkLimit()
         Q_EMIT dataLimit();
 }
 
-bool TarnwickSocket::flushPending(int timeoutMs)
-{
-    const QDeadlineTimer deadline(timeoutMs);
-    while (bytesToWrite() > 0) {
-        // A write error makes Qt drop the connection.
-        const int fd = static_cast<int>(socketDescriptor());
-        if (fd < 0)
-            return false;
-        if (!flush() && !SocketWait::until(fd, POLLOUT, deadline, stop))
-            return false;
-    }
-    return socketDescriptor() >= 0;
-}
-
 void TarnwickSocket::sendFile(int fd, qint64 offset, qint64 length)
 {
-    if (isStopped() || !flushPending(Limits::SendWaitMs))
+    if (isStopped() || m_fd < 0)
         return;
-    FileSender sender(static_cast<int>(socketDescriptor()), budget, stop,
-                      [this](qint64 n) { count(Sent, n); });
+    FileSender sender(m_fd, budget, stop, [this](qint64 n) { count(Sent, n); });
     sender.send(fd, offset, length);
 }
 
 void TarnwickSocket::sendBytes(const QByteArray &bytes)
 {
-    if (isStopped() || !flushPending(Limits::SendWaitMs))
+    if (isStopped() || m_fd < 0)
         return;
-    FileSender sender(static_cast<int>(socketDescriptor()), budget, stop,
-                      [this](qint64 n) { count(Sent, n); });
+    FileSender sender(m_fd, budget, stop, [this](qint64 n) { count(Sent, n); });
     sender.send(bytes);
 }
 

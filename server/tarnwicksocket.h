@@ -6,7 +6,8 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QDeadlineTimer>
-#include <QTcpSocket>
+#include <QHostAddress>
+#include <QObject>
 
 #include <atomic>
 
@@ -14,16 +15,17 @@ class QFile;
 
 // The socket of one browser connection. Every byte the server reads or writes goes through
 // the counted operations below, which keep the process-wide totals, honour the stop flag and
-// announce the data limit. The counted read and write operations hide QIODevice's own on
-// purpose; QIODevice calls that bypass them (peek, readAll, getChar) are not counted.
+// announce the data limit. It reads only what it is asked for and hands every write to the
+// system at once, each wait bounded: nothing of a connection is queued in the process.
 //
 // One socket is used by the connection thread that owns it; the statics are shared by all.
-class TarnwickSocket : public QTcpSocket
+class TarnwickSocket : public QObject
 {
     Q_OBJECT
 
 public:
     explicit TarnwickSocket(QObject *parent = nullptr);
+    ~TarnwickSocket() override;
 
     // Bytes sent to and received from browsers since the program started; never reset.
     static std::atomic<qint64> Sent;
@@ -37,16 +39,29 @@ public:
     static void Stop();
     static bool isStopped();
 
-    // Up to maxSize bytes; empty when stopped.
-    QByteArray read(qint64 maxSize);
+    // Takes over the connected, non-blocking descriptor of a client at peer.
+    void open(int fd, const QHostAddress &peer);
+    // Closes the connection now; what was written has been handed to the system.
+    void abort();
+    bool isOpen() const { return m_fd >= 0; }
+    int socketDescriptor() const { return m_fd; }
+    QHostAddress peerAddress() const { return m_peer; }
+    // The address and port the browser connected to.
+    QHostAddress localAddress() const;
+    quint16 localPort() const;
 
+    // Up to maxSize bytes, waiting until the deadline for the first; empty when none came in
+    // time, the browser closed its side or went away, or when stopped.
+    QByteArray read(qint64 maxSize, const QDeadlineTimer &deadline);
+
+    // Each write waits at most Limits::SendWaitMs for the browser to make room, and returns
+    // the bytes that went out.
     qint64 write(const char *text);
     qint64 write(const char *data, qint64 len);
     qint64 write(const QByteArray &data);
-    // Translates text (context "TarnwickSocket") and writes it as UTF-8.
-    qint64 writeTranslatedUtf8(const QByteArray &text);
-
-    bool atEnd() const override;
+    // An answer's header whose body follows at once: the system holds it back to send it in
+    // one piece with the body's start.
+    qint64 writeHeader(const QByteArray &header);
 
     // Bytes this socket sent.
     qint64 sentHere() const { return sent; }
@@ -58,16 +73,9 @@ public:
     // deadline passes; counted, even after a stop.
     void drain(qint64 maxBytes, const QDeadlineTimer &deadline);
 
-    // Hands what was written to the system, waiting at most timeoutMs for the browser to
-    // make room; false when it cannot take it, or when stopped. Unlike Qt's own waits this
-    // reads nothing, so the end of the browser's data does not close the socket with the
-    // answer still in Qt's buffer.
-    bool flushPending(int timeoutMs);
-
     /*!
-        Sends \a length bytes of the open file \a fd from \a offset on, after whatever was
-        written before (the response header). The totals grow per piece, and when a data
-        limit is set the block that reaches it is the last one sent.
+        Sends \a length bytes of the open file \a fd from \a offset on. The totals grow per
+        piece, and when a data limit is set the block that reaches it is the last one sent.
     */
     void sendFile(int fd, qint64 offset, qint64 length);
     // The same for bytes in memory, such as a generated page shared with other connections.
@@ -96,12 +104,16 @@ Q_SIGNALS:
     void dataLimit();
 
 private:
+    // Sends all of data, counted, while the flag until stays clear; flags as for send().
+    qint64 sendAll(const char *data, qint64 len, const std::atomic<bool> &until, int flags = 0);
     // Counts n bytes (n >= 0) into total and looks at the limit.
     void count(std::atomic<qint64> &total, qint64 n);
     void checkLimit();
 
     // Every transfer of the process against the data limit.
     static DataBudget budget;
+    int m_fd = -1;
+    QHostAddress m_peer;
     qint64 sent = 0;
     BodyReader body;
 };

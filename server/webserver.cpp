@@ -251,7 +251,8 @@ std::optional<ServerThread::Connection> WebServer::nextConnection(ServerThread *
         locker.unlock();
         sockaddr_storage peer {};
         socklen_t size = sizeof peer;
-        const int socket = ::accept4(fd, reinterpret_cast<sockaddr *>(&peer), &size, SOCK_CLOEXEC);
+        const int socket
+            = ::accept4(fd, reinterpret_cast<sockaddr *>(&peer), &size, SOCK_CLOEXEC | SOCK_NONBLOCK);
         const int failure = errno;
         locker.relock();
         --accepting;
@@ -307,6 +308,8 @@ WebServer::admit(ServerThread *thread, int descriptor, const QHostAddress &peer,
     clientOf.insert(thread, client);
     ServerThread::Connection connection = shape;
     connection.descriptor = descriptor;
+    connection.peer = peer;
+    connection.client = client;
     thread->take(connection);
     threads.append(thread);
     locker.unlock();

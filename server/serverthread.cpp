@@ -427,12 +427,14 @@ void ServerThread::sendFile(const QByteArray &path, const QByteArray &status, co
 
 void ServerThread::sendDir(const QByteArray &path)
 {
-    const QString folder = QFile::decodeName(path);
-    const QFileInfo about(folder);
-    if (!about.isDir()) {
+    struct stat about
+    {
+    };
+    if (::stat(path.constData(), &about) != 0 || !S_ISDIR(about.st_mode)) {
         notFound(path);
         return;
     }
+    const QString folder = QFile::decodeName(path);
 
     responseLength = 0;
     responseType = Http::TypeHtmlUtf8;
@@ -448,10 +450,11 @@ void ServerThread::sendDir(const QByteArray &path)
     // What makes one listing page differ from another. A file added or removed changes the
     // folder's time, so a reader that comes meanwhile gets the new list at once.
     const QByteArray key = QByteArray::number(int(thumbnails) + 2 * int(phone)) + '|'
-        + QByteArray::number(about.lastModified().toMSecsSinceEpoch()) + '|' + path;
+        + QByteArray::number(qint64(about.st_mtim.tv_sec)) + '.'
+        + QByteArray::number(qint64(about.st_mtim.tv_nsec)) + '|' + path;
     const PageCache::Page page = listings.page(key, [&] {
         if (phone) {
-            const QString name = about.fileName();
+            const QString name = QFileInfo(folder).fileName();
             return FolderPage::phonePage(
                 FolderPage::phoneListing(folder, thumbnails ? &HTML_Manager : nullptr),
                 name.isEmpty() ? folder : name, shared);

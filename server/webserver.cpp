@@ -240,7 +240,8 @@ std::optional<ServerThread::Connection> WebServer::nextConnection(ServerThread *
             ++parked;
             const bool woken = waitLocked(listenerReady, Limits::IdleThreadMs);
             --parked;
-            if (!woken)
+            // A start may come just as the wait ends; it counted on this thread.
+            if (!woken && listenDescriptor < 0)
                 break;
             continue;
         }

@@ -299,7 +299,7 @@ WebServer::admit(ServerThread *thread, int descriptor, const QHostAddress &peer,
     // The excess is answered at once rather than queued: a browser told "busy" can try
     // again, one left waiting cannot tell a busy server from a dead one.
     const QString client = ServerThread::peerName(peer);
-    if (perClient.value(client) >= maxPerAddress || !makeRoom()) {
+    if (clientFull(client) || !makeRoom()) {
         locker.unlock();
         answerBusy(descriptor);
         locker.relock();
@@ -381,6 +381,19 @@ bool WebServer::makeRoom()
         }
     }
     return false;
+}
+
+bool WebServer::clientFull(const QString &client) const
+{
+    const int held = perClient.value(client);
+    if (held < maxPerAddress)
+        return false;
+    int beingClosed = 0;
+    for (auto it = clientOf.cbegin(); it != clientOf.cend(); ++it) {
+        if (*it == client && it.key()->answerIsOut())
+            ++beingClosed;
+    }
+    return held - beingClosed >= maxPerAddress;
 }
 
 void WebServer::forget(ServerThread *thread)

@@ -86,6 +86,10 @@ private:
     void deleteEnded();
     // Waits on condition for at most ms (the lock held); false when the time ran out.
     bool waitLocked(QWaitCondition &condition, int ms);
+    // Whether the client holds its share of connections (the lock held). One whose answer is
+    // out and that is only being closed does not count: a browser connects again as soon as
+    // it has an answer, and its old connection may not be closed yet.
+    bool clientFull(const QString &client) const;
     // Forgets the client of the thread's connection (the lock held).
     void forget(ServerThread *thread);
     // Whether a new connection may have a thread: below the limit, or once the connection

@@ -18,6 +18,8 @@ import sys
 FIGURES = [
     ("get1k_c1", "1 KiB GET, 1 client", "req/s", "{:,.0f}"),
     ("get1k_c16", "1 KiB GET, 16 clients", "req/s", "{:,.0f}"),
+    ("get1k_c64", "1 KiB GET, 64 clients", "req/s", "{:,.0f}"),
+    ("cpu_get1k_c16", "Server CPU per 1 KiB GET, 16 clients", "µs", "{:,.1f}"),
     ("list_c16", "Listing of 1000 files, 16 clients", "req/s", "{:,.0f}"),
     ("dl1", "1 GiB download, 1 client", "MiB/s", "{:,.0f}"),
     ("dl4", "4 × 1 GiB downloads in parallel, total", "MiB/s", "{:,.0f}"),
@@ -120,11 +122,11 @@ def main():
     md = ["# Benchmark results", ""] + [f"- {key}: {value}" for key, value in notes]
     md += ["", render(figure_columns, figures, True), ""]
     if have_ours:
-        text += ["Ratios (above 1: ours is higher; for throughput higher is better, for answer time, RSS and "
-                 "threads lower)",
+        text += ["Ratios (above 1: ours is higher; for throughput higher is better, for CPU, answer time, RSS "
+                 "and threads lower)",
                  render(ratio_columns, ratios, False), ""]
         md += ["Ratios of our server to each peer (above 1: ours is higher; for throughput higher is "
-               "better, for answer time, RSS and threads lower is better):", "", render(ratio_columns, ratios, True),
+               "better, for CPU, answer time, RSS and threads lower is better):", "", render(ratio_columns, ratios, True),
                ""]
     else:
         text += [f"No figures for {ours}: no ratios.", ""]

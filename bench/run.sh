@@ -363,9 +363,21 @@ start_servers() {
 
 record() { printf '%s\t%s\t%s\t%s\n' "$1" "$2" "$3" "$4" >>"$RESULTS"; }
 
+# The CPU time of a server's processes so far (the process and its workers), in clock ticks.
+cpu_ticks() {
+    local pid total=0
+    for pid in "$1" $(pgrep -P "$1" 2>/dev/null); do
+        [ -r "/proc/$pid/stat" ] && total=$((total + $(awk '{ print $14 + $15 }' "/proc/$pid/stat")))
+    done
+    echo "$total"
+}
+
 # New connection per request: the client asks for it, so the peers do what ours always does.
+#   rate_get NAME FIGURE CLIENTS [CPU_FIGURE]  with CPU_FIGURE, also the server's CPU time per
+#                                              request, in microseconds
 rate_get() {
-    local name=$1 figure=$2 clients=$3 out rps errors
+    local name=$1 figure=$2 clients=$3 cpu_figure=${4:-} out rps errors before requests
+    before=$(cpu_ticks "${PID[$name]}")
     out=$(timeout $((RATE_S + 20)) wrk -t1 -c"$clients" -d"${RATE_S}s" --timeout 5s \
         -H 'Connection: close' "$(url "$name" /small.bin)" 2>&1 || true)
     rps=$(awk '/^Requests\/sec:/ { print $2 }' <<<"$out")
@@ -374,6 +386,11 @@ rate_get() {
         END { print n + 0 }' <<<"$out")
     record "$name" "$figure" "${rps:-0}" "$errors"
     say "$name: $figure ${rps:-?} req/s, $errors errors"
+    if [ -n "$cpu_figure" ]; then
+        requests=$(awk '/ requests in / { print $1 }' <<<"$out")
+        record "$name" "$cpu_figure" "$(awk -v t=$(($(cpu_ticks "${PID[$name]}") - before)) -v n="${requests:-0}" \
+            -v hz="$(getconf CLK_TCK)" 'BEGIN { printf "%.1f", (n > 0 ? t * 1e6 / hz / n : 0) }')" 0
+    fi
 }
 
 # The listing: ab, which reads an answer without a length to the end of the connection.
@@ -472,7 +489,10 @@ measure() {
         for name in "${SERVERS[@]}"; do rate_get "$name" get1k_c1 1; done
     done
     for _ in $(seq "$REPS"); do
-        for name in "${SERVERS[@]}"; do rate_get "$name" get1k_c16 16; done
+        for name in "${SERVERS[@]}"; do rate_get "$name" get1k_c16 16 cpu_get1k_c16; done
+    done
+    for _ in $(seq "$REPS"); do
+        for name in "${SERVERS[@]}"; do rate_get "$name" get1k_c64 64; done
     done
     for _ in $(seq "$REPS"); do
         for name in "${SERVERS[@]}"; do rate_list "$name" list_c16 16; done

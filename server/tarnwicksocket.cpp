@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sched.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -100,6 +101,10 @@ quint16 TarnwickSocket::localPort() const
 QByteArray TarnwickSocket::read(qint64 maxSize, const QDeadlineTimer &deadline)
 {
     QByteArray data(qMin(maxSize, ReadPiece), Qt::Uninitialized);
+    // A browser sends its request as soon as it has connected, so the thread that accepted
+    // the connection often finds it a moment early: it gives way once before it sleeps,
+    // which spares a sleep and a wake-up when the request comes meanwhile.
+    bool gaveWay = false;
     for (;;) {
         if (isStopped() || m_fd < 0 || data.isEmpty())
             return QByteArray();
@@ -111,6 +116,11 @@ QByteArray TarnwickSocket::read(qint64 maxSize, const QDeadlineTimer &deadline)
         }
         if (n < 0 && errno == EINTR)
             continue;
+        if (n < 0 && errno == EAGAIN && !gaveWay) {
+            gaveWay = true;
+            sched_yield();
+            continue;
+        }
         if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)
             || !SocketWait::until(m_fd, POLLIN, deadline, stop))
             return QByteArray();

@@ -36,6 +36,10 @@ constexpr int MaxConnectionsPerAddress = 64;
 constexpr int DescriptorsPerConnection = 3;
 // Descriptors left for the rest of the program: the window, its settings, name lookups.
 constexpr int DescriptorReserve = 128;
+// Connections the system queues for the threads to accept: a burst of browsers (a page of
+// thumbnails from many phones) waits there rather than having its connections dropped and
+// tried again a second later.
+constexpr int ListenBacklog = 511;
 // How long accepting rests after the system refused a connection (out of descriptors or
 // memory); the connection waits in the system's queue meanwhile.
 constexpr int AcceptRetryMs = 200;

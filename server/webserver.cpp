@@ -53,6 +53,7 @@ WebServer::WebServer(QObject *parent)
     shape.bodyWaitMs = Limits::UploadSilenceMs;
     fitDescriptorLimit();
     setMaxConnections(Limits::MaxConnections);
+    setListenBacklogSize(Limits::ListenBacklog);
     Configuration *current = Configuration::getCurrentConfig();
     port = current->getParam(ParamPort, ReadDefault::Port);
     configurationChanged(current);

@@ -101,11 +101,22 @@ def main():
         time.sleep(1)
         print(f"at rest: {status(server.pid)}")
 
+        # Sampled from a thread of its own: starting the clients takes the interpreter a while.
+        peak, done = {}, threading.Event()
+
+        def sample():
+            nonlocal peak
+            while not done.is_set():
+                peak = max(peak, status(server.pid), key=lambda s: int(s.get("VmRSS", "0 kB").split()[0]))
+                time.sleep(0.2)
+
+        sampler = threading.Thread(target=sample)
+        sampler.start()
         threads, counts = parallel_downloads(port, args.parallel, 5)
-        peak = {}
-        while any(t.is_alive() for t in threads):
-            peak = max(peak, status(server.pid), key=lambda s: int(s.get("VmRSS", "0 kB").split()[0]))
-            time.sleep(0.2)
+        for t in threads:
+            t.join()
+        done.set()
+        sampler.join()
         print(f"{args.parallel} parallel small downloads ({sum(counts)} in 5 s): {peak}")
 
         stalled = []

@@ -29,6 +29,10 @@ constexpr int ListingKeepMs = 2000;
 // Connections one client address may hold at once. A browser opens a few dozen at most;
 // one visitor holding more would keep everyone else out.
 constexpr int MaxConnectionsPerAddress = 64;
+// How long a connection beyond its client's share waits for one of the client's others to
+// close before it is told the server is busy: a browser connects again as soon as it has
+// its answer, a moment before the server has closed the old connection.
+constexpr int ShareWaitMs = 5;
 // Descriptors a connection may hold at once: its socket, its thread's wake-up, and the file
 // it sends, lists or stores. A thread that cannot get its wake-up ends the program, so the
 // server raises the process's limit as far as its connections need (Linux sets 1024 by

@@ -87,7 +87,6 @@ ServerThread::~ServerThread()
 void ServerThread::take(const Connection &connection)
 {
     headPhase = HeadPhase::Waiting;
-    answerOut = false;
     QMutexLocker locker(&descriptorMutex);
     descriptor = connection.descriptor;
 }
@@ -143,7 +142,6 @@ void ServerThread::serve(const Connection &given)
         const bool stillOpen = headPhase.compare_exchange_strong(waiting, HeadPhase::Over);
         if (complete && stillOpen) {
             handle();
-            answerOut = true;
             // Only an answer is worth the wait for the browser to hang up; a connection
             // without a whole request in time gets none and is cut at once below.
             request->endAnswer();

@@ -70,8 +70,6 @@ public:
     bool closeIfWaiting();
     // closeIfWaiting() ended the connection.
     bool closedWhileWaiting() const { return headPhase == HeadPhase::Closed; }
-    // The connection's answer is out; it is only being closed.
-    bool answerIsOut() const { return answerOut; }
 
     HTTP_Request *request;
 
@@ -147,7 +145,6 @@ private:
     // whether the request is served.
     enum class HeadPhase { Waiting, Over, Closed };
     std::atomic<HeadPhase> headPhase {HeadPhase::Waiting};
-    std::atomic<bool> answerOut {false};
 
     // Guards the descriptor against being shut down after the thread closed it (the
     // number could already belong to another connection by then).

@@ -228,6 +228,8 @@ void WebServer::connectionClosed(ServerThread *thread)
         if (thread->closedWhileWaiting())
             --closing;
         forget(thread);
+        if (waitingForShare > 0)
+            shareFreed.wakeAll();
     }
 }
 
@@ -300,7 +302,7 @@ WebServer::admit(ServerThread *thread, int descriptor, const QHostAddress &peer,
     // The excess is answered at once rather than queued: a browser told "busy" can try
     // again, one left waiting cannot tell a busy server from a dead one.
     const QString client = ServerThread::peerName(peer);
-    if (clientFull(client) || !makeRoom()) {
+    if (!clientMayConnect(client) || !makeRoom()) {
         locker.unlock();
         answerBusy(descriptor);
         locker.relock();
@@ -384,17 +386,19 @@ bool WebServer::makeRoom()
     return false;
 }
 
-bool WebServer::clientFull(const QString &client) const
+bool WebServer::clientMayConnect(const QString &client)
 {
-    const int held = perClient.value(client);
-    if (held < maxPerAddress)
-        return false;
-    int beingClosed = 0;
-    for (auto it = clientOf.cbegin(); it != clientOf.cend(); ++it) {
-        if (*it == client && it.key()->answerIsOut())
-            ++beingClosed;
+    if (perClient.value(client) < maxPerAddress)
+        return true;
+    ++waitingForShare;
+    const QDeadlineTimer deadline(Limits::ShareWaitMs);
+    while (perClient.value(client) >= maxPerAddress && !deadline.hasExpired()) {
+        ThreadSanitizer::mutexUnlockedInside(&mutex);
+        shareFreed.wait(&mutex, deadline);
+        ThreadSanitizer::mutexLockedInside(&mutex);
     }
-    return held - beingClosed >= maxPerAddress;
+    --waitingForShare;
+    return perClient.value(client) < maxPerAddress;
 }
 
 void WebServer::forget(ServerThread *thread)

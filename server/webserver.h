@@ -86,10 +86,10 @@ private:
     void deleteEnded();
     // Waits on condition for at most ms (the lock held); false when the time ran out.
     bool waitLocked(QWaitCondition &condition, int ms);
-    // Whether the client holds its share of connections (the lock held). One whose answer is
-    // out and that is only being closed does not count: a browser connects again as soon as
-    // it has an answer, and its old connection may not be closed yet.
-    bool clientFull(const QString &client) const;
+    // Whether the client may have one more connection (the lock held). A browser connects
+    // again as soon as it has an answer, and its old connection may be a moment from its
+    // close: at its share, the client's next close is waited for, for Limits::ShareWaitMs.
+    bool clientMayConnect(const QString &client);
     // Forgets the client of the thread's connection (the lock held).
     void forget(ServerThread *thread);
     // Whether a new connection may have a thread: below the limit, or once the connection
@@ -113,6 +113,9 @@ private:
     bool quitting = false;
     QWaitCondition listenerReady;
     QWaitCondition acceptorsLeft;
+    // Connections waiting for one of their client's connections to close, and its close.
+    int waitingForShare = 0;
+    QWaitCondition shareFreed;
     QHash<ServerThread *, QString> clientOf;
     QHash<QString, int> perClient;
     // What every connection takes along, but for its descriptor; and whether the threads

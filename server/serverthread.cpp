@@ -136,7 +136,8 @@ void ServerThread::serve(const Connection &given)
     bool answered = false;
     if (!connection.peer.isNull()) {
         peerText = connection.client;
-        Q_EMIT newConnection(peerText);
+        if (connection.announce)
+            Q_EMIT newConnection(peerText);
         const bool complete = request->start(connection.headWaitMs, connection.inlineFiles);
         HeadPhase waiting = HeadPhase::Waiting;
         const bool stillOpen = headPhase.compare_exchange_strong(waiting, HeadPhase::Over);

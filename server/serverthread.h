@@ -45,8 +45,10 @@ public:
         int bodyWaitMs = 0;
         // Files open in the browser: shown types, ranges and HEAD are served.
         bool inlineFiles = false;
-        // Whether served() is emitted.
+        // Whether served() is emitted, and newConnection() (only for a client other than the
+        // one announced last).
         bool recording = false;
+        bool announce = false;
     };
     // Called on the thread at its start and after each connection: the next connection, or
     // nothing when the thread is to end.

@@ -95,6 +95,7 @@ bool WebServer::start()
     QMutexLocker locker(&mutex);
     shape.recording = isSignalConnected(QMetaMethod::fromSignal(&WebServer::served));
     announce = isSignalConnected(QMetaMethod::fromSignal(&WebServer::newConnection));
+    lastAnnounced.clear();
     listenDescriptor = fd;
     if (parked > 0)
         listenerReady.wakeAll();
@@ -314,6 +315,9 @@ WebServer::admit(ServerThread *thread, int descriptor, const QHostAddress &peer,
     connection.descriptor = descriptor;
     connection.peer = peer;
     connection.client = client;
+    connection.announce = announce && client != lastAnnounced;
+    if (connection.announce)
+        lastAnnounced = client;
     thread->take(connection);
     threads.append(thread);
     locker.unlock();

@@ -55,7 +55,8 @@ public Q_SLOTS:
     void configurationChanged(Configuration *c);
 
 Q_SIGNALS:
-    // A connection was taken on for serving; one answered 503 is not announced.
+    // A connection was taken on for serving, from a client other than the one announced
+    // last; one answered 503 is not announced.
     void newConnection(const QString &address);
     // For the owner; title and text are plain text (an uploaded file's name may hold
     // markup), to be shown as such.
@@ -118,10 +119,12 @@ private:
     QWaitCondition shareFreed;
     QHash<ServerThread *, QString> clientOf;
     QHash<QString, int> perClient;
-    // What every connection takes along, but for its descriptor; and whether the threads
-    // announce their connections.
+    // What every connection takes along, but for its descriptor; whether the threads
+    // announce their connections, and the client announced last: the window shows the last
+    // client, so one that connects again and again costs its thread nothing.
     ServerThread::Connection shape;
     bool announce = false;
+    QString lastAnnounced;
     int maxPerAddress;
     QHostAddress bindAddress {QHostAddress::AnyIPv4};
     mutable QMutex mutex;

@@ -296,14 +296,16 @@ std::optional<ServerThread::Connection> WebServer::nextConnection(ServerThread *
 std::optional<ServerThread::Connection>
 WebServer::admit(ServerThread *thread, int descriptor, const QHostAddress &peer, QMutexLocker<QMutex> &locker)
 {
+    // The excess is answered rather than queued: a browser told "busy" can try again, one
+    // left waiting cannot tell a busy server from a dead one.
+    const QString client = ServerThread::peerName(peer);
+    const bool room = !TarnwickSocket::isStopped() && clientMayConnect(client) && makeRoom();
+    // A stop may also have come while it waited for its client's share.
     if (TarnwickSocket::isStopped()) {
         ::close(descriptor);
         return std::nullopt;
     }
-    // The excess is answered at once rather than queued: a browser told "busy" can try
-    // again, one left waiting cannot tell a busy server from a dead one.
-    const QString client = ServerThread::peerName(peer);
-    if (!clientMayConnect(client) || !makeRoom()) {
+    if (!room) {
         locker.unlock();
         answerBusy(descriptor);
         locker.relock();

@@ -183,8 +183,9 @@ void ServerThread::handle()
         return;
     }
     if (!Access::hostAccepted(request->host, connection.hosts)) {
-        const TarnwickSocket *socket = request->socket;
-        forbid(Html::wrongHostPage(Sharing::address(peerName(socket->localAddress()), socket->localPort())));
+        quint16 port = 0;
+        const QHostAddress local = request->socket->localAddress(&port);
+        forbid(Html::wrongHostPage(Sharing::address(peerName(local), port)));
         return;
     }
     if (form && Access::crossSite(request->origin, request->host, request->fetchSite)) {

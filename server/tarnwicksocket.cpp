@@ -25,24 +25,6 @@ constexpr qint64 ReadPiece = 16 * 1024;
 // For the writes that go on after a stop.
 const std::atomic<bool> never {false};
 
-// An address of the socket, as getsockname() gives it.
-QHostAddress localSocketAddress(int fd, quint16 *port)
-{
-    sockaddr_storage address {};
-    socklen_t size = sizeof address;
-    if (fd < 0 || ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size) != 0)
-        return QHostAddress();
-    int portNumber = 0;
-    QHostAddress host(reinterpret_cast<sockaddr *>(&address));
-    if (address.ss_family == AF_INET)
-        portNumber = ntohs(reinterpret_cast<sockaddr_in *>(&address)->sin_port);
-    else if (address.ss_family == AF_INET6)
-        portNumber = ntohs(reinterpret_cast<sockaddr_in6 *>(&address)->sin6_port);
-    if (port)
-        *port = quint16(portNumber);
-    return host;
-}
-
 } // namespace
 
 TarnwickSocket::TarnwickSocket(QObject *parent)
@@ -86,16 +68,17 @@ void TarnwickSocket::abort()
     body.setDescriptor(-1);
 }
 
-QHostAddress TarnwickSocket::localAddress() const
+QHostAddress TarnwickSocket::localAddress(quint16 *port) const
 {
-    return localSocketAddress(m_fd, nullptr);
-}
-
-quint16 TarnwickSocket::localPort() const
-{
-    quint16 port = 0;
-    localSocketAddress(m_fd, &port);
-    return port;
+    sockaddr_storage address {};
+    socklen_t size = sizeof address;
+    if (m_fd < 0 || ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&address), &size) != 0)
+        return QHostAddress();
+    if (address.ss_family == AF_INET)
+        *port = ntohs(reinterpret_cast<sockaddr_in *>(&address)->sin_port);
+    else if (address.ss_family == AF_INET6)
+        *port = ntohs(reinterpret_cast<sockaddr_in6 *>(&address)->sin6_port);
+    return QHostAddress(reinterpret_cast<sockaddr *>(&address));
 }
 
 QByteArray TarnwickSocket::read(qint64 maxSize, const QDeadlineTimer &deadline)

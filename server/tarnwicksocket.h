@@ -47,8 +47,7 @@ public:
     int socketDescriptor() const { return m_fd; }
     QHostAddress peerAddress() const { return m_peer; }
     // The address and port the browser connected to.
-    QHostAddress localAddress() const;
-    quint16 localPort() const;
+    QHostAddress localAddress(quint16 *port) const;
 
     // Up to maxSize bytes, waiting until the deadline for the first; empty when none came in
     // time, the browser closed its side or went away, or when stopped.

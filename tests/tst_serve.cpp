@@ -44,14 +44,16 @@ struct Serving
         output += process.readAll();
         return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     }
-    // The port of the address it printed for this machine.
-    quint16 port() const
+    // The port of the address it printed for this machine (the lines come one by one).
+    quint16 port()
     {
         const QRegularExpression local(QStringLiteral("  http://127.0.0.1:(\\d+)/\n"));
+        (void)QTest::qWaitFor([&] { return local.match(QString::fromUtf8(output)).hasMatch(); }, 10000);
         return local.match(QString::fromUtf8(output)).captured(1).toUShort();
     }
-    QProcess process;
+    // Before the process, which may still print while it is destroyed.
     QByteArray output;
+    QProcess process;
 };
 
 // A QR code printed in half blocks (two rows of modules a line, escape sequences around)

@@ -58,7 +58,7 @@ qint64 run(const QString &path, int downloads, double *seconds)
         senders.emplace_back(QThread::create([server, path] {
             TarnwickSocket socket;
             ::fcntl(server, F_SETFL, ::fcntl(server, F_GETFL) | O_NONBLOCK);
-            socket.open(server, QHostAddress());
+            socket.open(server);
             socket.write("HTTP/1.1 202 OK\r\n\r\n");
             QFile file(path);
             if (file.open(QIODevice::ReadOnly))

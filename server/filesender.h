@@ -10,9 +10,9 @@ class DataBudget;
 /*!
     Sends a file, or bytes held in memory, into a connected socket. The kernel copies a file
     straight from the page cache where it can; a file it cannot copy from (on a file system
-    that does not offer it) goes through a buffer. The pieces are sized by the data budget, and each is
-   counted as it goes; nothing waits in a queue of the process, so a browser that reads slowly holds no more
-   than the socket's own buffer.
+    that does not offer it) goes through a buffer. The pieces are sized by the data budget,
+    and each is counted as it goes; nothing waits in a queue of the process, so a browser
+    that reads slowly holds no more than the socket's own buffer.
 */
 class FileSender
 {

@@ -131,23 +131,20 @@ void ServerThread::serve(const Connection &given)
     responseType.clear();
     request->reset(connection.bodyWaitMs);
     TarnwickSocket *socket = request->socket;
-    socket->open(int(connection.descriptor), connection.peer);
+    socket->open(int(connection.descriptor));
 
-    bool answered = false;
-    if (!connection.peer.isNull()) {
-        peerText = connection.client;
-        if (connection.announce)
-            Q_EMIT newConnection(peerText);
-        const bool complete = request->start(connection.headWaitMs, connection.inlineFiles);
-        HeadPhase waiting = HeadPhase::Waiting;
-        const bool stillOpen = headPhase.compare_exchange_strong(waiting, HeadPhase::Over);
-        if (complete && stillOpen) {
-            handle();
-            // Only an answer is worth the wait for the browser to hang up; a connection
-            // without a whole request in time gets none and is cut at once below.
-            request->endAnswer();
-            answered = true;
-        }
+    peerText = connection.client;
+    if (connection.announce)
+        Q_EMIT newConnection(peerText);
+    const bool complete = request->start(connection.headWaitMs, connection.inlineFiles);
+    HeadPhase waiting = HeadPhase::Waiting;
+    const bool stillOpen = headPhase.compare_exchange_strong(waiting, HeadPhase::Over);
+    const bool answered = complete && stillOpen;
+    if (answered) {
+        handle();
+        // Only an answer is worth the wait for the browser to hang up; a connection
+        // without a whole request in time gets none and is cut at once below.
+        request->endAnswer();
     }
     if (answered && connection.recording) {
         record.client = peerText;

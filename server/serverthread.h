@@ -7,7 +7,6 @@
 
 #include <QByteArray>
 #include <QFileInfo>
-#include <QHostAddress>
 #include <QMutex>
 #include <QString>
 #include <QStringList>
@@ -18,6 +17,7 @@
 #include <optional>
 
 class HTTP_Request;
+class QHostAddress;
 
 /*!
     Serves the one request of each connection it is given, one connection after the other:
@@ -34,8 +34,7 @@ public:
     struct Connection
     {
         qintptr descriptor = -1;
-        // The client, and its address as the status line shows it.
-        QHostAddress peer;
+        // The client's address as the status line shows it.
         QString client;
         // The names the Host of a request may give besides addresses and "localhost".
         QStringList hosts;

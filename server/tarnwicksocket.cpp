@@ -52,11 +52,10 @@ bool TarnwickSocket::isStopped()
     return stop;
 }
 
-void TarnwickSocket::open(int fd, const QHostAddress &peer)
+void TarnwickSocket::open(int fd)
 {
     abort();
     m_fd = fd;
-    m_peer = peer;
     body.setDescriptor(fd);
 }
 

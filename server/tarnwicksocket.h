@@ -39,13 +39,12 @@ public:
     static void Stop();
     static bool isStopped();
 
-    // Takes over the connected, non-blocking descriptor of a client at peer.
-    void open(int fd, const QHostAddress &peer);
+    // Takes over the connected, non-blocking descriptor of a browser's connection.
+    void open(int fd);
     // Closes the connection now; what was written has been handed to the system.
     void abort();
     bool isOpen() const { return m_fd >= 0; }
     int socketDescriptor() const { return m_fd; }
-    QHostAddress peerAddress() const { return m_peer; }
     // The address and port the browser connected to.
     QHostAddress localAddress(quint16 *port) const;
 
@@ -112,7 +111,6 @@ private:
     // Every transfer of the process against the data limit.
     static DataBudget budget;
     int m_fd = -1;
-    QHostAddress m_peer;
     qint64 sent = 0;
     BodyReader body;
 };

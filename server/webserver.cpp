@@ -122,7 +122,7 @@ void WebServer::stop()
         // all left it, since its number could belong to another file by then.
         ::shutdown(fd, SHUT_RDWR);
         while (accepting > 0)
-            waitLocked(acceptorsLeft, Limits::StopCheckMs);
+            waitLocked(acceptorsLeft, QDeadlineTimer(Limits::StopCheckMs));
     }
     for (ServerThread *thread : qAsConst(threads))
         thread->abortConnection();
@@ -242,7 +242,7 @@ std::optional<ServerThread::Connection> WebServer::nextConnection(ServerThread *
             if (parked >= Limits::MaxIdleThreads)
                 break;
             ++parked;
-            const bool woken = waitLocked(listenerReady, Limits::IdleThreadMs);
+            const bool woken = waitLocked(listenerReady, QDeadlineTimer(Limits::IdleThreadMs));
             --parked;
             // A start may come just as the wait ends; it counted on this thread.
             if (!woken && listenDescriptor < 0)
@@ -285,7 +285,7 @@ std::optional<ServerThread::Connection> WebServer::nextConnection(ServerThread *
         } else if (failure == EMFILE || failure == ENFILE || failure == ENOBUFS || failure == ENOMEM) {
             // Out of descriptors or memory for the moment; the connection waits in the
             // system's queue meanwhile.
-            waitLocked(listenerReady, Limits::AcceptRetryMs);
+            waitLocked(listenerReady, QDeadlineTimer(Limits::AcceptRetryMs));
         }
     }
     ended.append(thread);
@@ -315,7 +315,6 @@ WebServer::admit(ServerThread *thread, int descriptor, const QHostAddress &peer,
     clientOf.insert(thread, client);
     ServerThread::Connection connection = shape;
     connection.descriptor = descriptor;
-    connection.peer = peer;
     connection.client = client;
     connection.announce = announce && client != lastAnnounced;
     if (connection.announce)
@@ -364,10 +363,10 @@ void WebServer::deleteEnded()
     qDeleteAll(done);
 }
 
-bool WebServer::waitLocked(QWaitCondition &condition, int ms)
+bool WebServer::waitLocked(QWaitCondition &condition, QDeadlineTimer deadline)
 {
     ThreadSanitizer::mutexUnlockedInside(&mutex);
-    const bool woken = condition.wait(&mutex, QDeadlineTimer(ms));
+    const bool woken = condition.wait(&mutex, deadline);
     ThreadSanitizer::mutexLockedInside(&mutex);
     return woken;
 }
@@ -398,11 +397,8 @@ bool WebServer::clientMayConnect(const QString &client)
         return true;
     ++waitingForShare;
     const QDeadlineTimer deadline(Limits::ShareWaitMs);
-    while (perClient.value(client) >= maxPerAddress && !deadline.hasExpired()) {
-        ThreadSanitizer::mutexUnlockedInside(&mutex);
-        shareFreed.wait(&mutex, deadline);
-        ThreadSanitizer::mutexLockedInside(&mutex);
-    }
+    while (perClient.value(client) >= maxPerAddress && !deadline.hasExpired())
+        waitLocked(shareFreed, deadline);
     --waitingForShare;
     return perClient.value(client) < maxPerAddress;
 }

@@ -3,6 +3,7 @@
 #include "requestrecord.h"
 #include "serverthread.h"
 
+#include <QDeadlineTimer>
 #include <QHash>
 #include <QHostAddress>
 #include <QList>
@@ -85,8 +86,9 @@ private:
     void startThread();
     // Deletes the threads that have ended, on the owner's thread.
     void deleteEnded();
-    // Waits on condition for at most ms (the lock held); false when the time ran out.
-    bool waitLocked(QWaitCondition &condition, int ms);
+    // Waits on condition until the deadline at most (the lock held); false when the time ran
+    // out.
+    bool waitLocked(QWaitCondition &condition, QDeadlineTimer deadline);
     // Whether the client may have one more connection (the lock held). A browser connects
     // again as soon as it has an answer, and its old connection may be a moment from its
     // close: at its share, the client's next close is waited for, for Limits::ShareWaitMs.

@@ -610,7 +610,7 @@ void tst_Server::stopEndsTransfers()
     int pair[2];
     QVERIFY(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, pair) == 0);
     TarnwickSocket late;
-    late.open(pair[0], QHostAddress());
+    late.open(pair[0]);
     const qint64 sent = TarnwickSocket::Sent;
     QCOMPARE(late.write("late"), 0);
     QCOMPARE(TarnwickSocket::Sent, sent);
